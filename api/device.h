@@ -1,0 +1,107 @@
+// Internal: the per-channel record behind every KX_HANDLE, and the helpers of
+// the discovery subsystem that the other subsystems call.
+#ifndef VEXA_DEVICE_H
+#define VEXA_DEVICE_H
+
+#include <limits.h>  // usb.h sizes its path buffers by PATH_MAX, as libusb itself was built
+#include <pthread.h>
+#include <usb.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "vexa.h"
+
+// Everything inside the library is hidden; only KX_API names are exported.
+#define KX_INTERNAL __attribute__((visibility("hidden")))
+
+// One open channel. Allocated by KX_Open/KX_OpenEx, freed by KX_Close.
+// Fields that the reader thread and application threads both touch without
+// rx_lock are atomics, so that neither side ever reads a torn value.
+struct norvec_device {
+  // USB binding
+  usb_dev_handle *usb_handle = nullptr;
+  uint32_t interface = 0;
+  uint8_t port_index = 0;
+  uint32_t out_endpoint = 0;
+  uint32_t in_endpoint = 0;
+  std::atomic<const char *> last_error_text{nullptr};
+  // The bus-list entry this handle was opened from. A rescan frees the
+  // entries of unplugged devices, so nothing after the open dereferences it:
+  // what later calls need is copied into `descriptor` at open.
+  struct usb_device *usb_device = nullptr;
+  struct usb_device_descriptor descriptor = {};
+
+  // Line state, rewritten by the reader thread from every packet's status bytes.
+  std::atomic<uint8_t> modem_status{0};
+  std::atomic<uint8_t> line_status{0};
+
+  // Time-outs (KX_SetTimeouts).
+  std::atomic<uint32_t> read_timeout{0};
+  std::atomic<uint32_t> write_timeout{0};
+
+  // Receive block.
+  pthread_t reader_tid{};
+  bool reader_started = false;
+  std::atomic<uint32_t> stop_reader{0};
+  std::atomic<uint32_t> in_task_stopped{0};
+  pthread_mutex_t rx_lock;
+  // Signalled (under rx_lock) whenever ring space is freed or the ring is
+  // reset, so that a reader waiting for room does not poll.
+  pthread_cond_t rx_space;
+  bool rx_sync_initialised = false;
+  uint8_t *rx_buffer = nullptr;
+  uint32_t rx_write_pos = 0;
+  uint32_t rx_read_pos = 0;
+  uint32_t rx_capacity = 0;
+  uint32_t rx_free = 0;
+
+  // Settings block: shadows of the last settings the chip acknowledged.
+  uint32_t baud_rate = 0;
+  uint8_t line_control[3] = {};
+  uint8_t flow_control[4] = {};
+  uint8_t special_chars[4] = {};
+  uint8_t bit_mode[2] = {};
+  std::atomic<uint8_t> latency_timer{0};
+  uint8_t modem_control = 0;
+  uint16_t flow_control_value = 0;
+  uint16_t line_control_value = 0;
+
+  // Event block.
+  norvec_device *event_owner = nullptr;
+  std::atomic<uint32_t> event_mask{0};
+  std::atomic<_EVENT_HANDLE *> event_handle{nullptr};
+  std::atomic<uint32_t> event_status{0};
+  std::atomic<uint32_t> event_flags{0};
+
+  // Transfer parameters.
+  uint32_t max_packet_size = 0;
+  std::atomic<uint32_t> transfer_timeout{0};
+
+  // Pending read (one slot per handle). Guarded by rx_lock.
+  _EVENT_HANDLE *read_event = nullptr;
+  uint32_t read_length = 0;
+  uint32_t read_done = 0;
+  uint8_t *read_dest = nullptr;
+  uint32_t *read_returned = nullptr;
+  uint32_t read_pending = 0;
+
+  // USB transfer sizes.
+  std::atomic<uint32_t> in_buffer_size{0};
+  std::atomic<uint32_t> in_transfer_size{0};
+
+  // Identity.
+  uint32_t device_type = 0;
+};
+
+// The handle as the record it points to (null stays null).
+inline norvec_device *as_device(KX_HANDLE handle) { return static_cast<norvec_device *>(handle); }
+
+// Device type code of a device descriptor (KX_DEVICE_x).
+KX_INTERNAL uint32_t get_device_type(const struct usb_device_descriptor &descriptor);
+KX_INTERNAL uint32_t get_device_type(struct usb_device *device);
+
+// Acceptance check: nonzero when the library deals with this vendor/product pair.
+KX_INTERNAL int check_device(int vendor_id, int product_id);
+
+#endif  // VEXA_DEVICE_H

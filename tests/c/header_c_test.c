@@ -1,0 +1,26 @@
+/* The public header compiles as plain C and its records have the expected shape. */
+#include "vexa.h"
+
+#include <stddef.h>
+#include <stdio.h>
+
+int main(void) {
+  KX_PROGRAM_DATA data = {0};
+  KX_PROGRAM_DATA_LEGACY legacy = {0};
+  _EVENT_HANDLE event;
+  uint32_t count = 0;
+  (void)event;
+  data.marker_ones = 0xFFFFFFFFu;
+  legacy.vendor_id = 0x0403;
+  /* The older form is the current one without the three leading words. */
+  if (offsetof(KX_PROGRAM_DATA, b_config_bit3) - offsetof(KX_PROGRAM_DATA, vendor_id) !=
+      offsetof(KX_PROGRAM_DATA_LEGACY, b_config_bit3)) {
+    fprintf(stderr, "legacy layout differs\n");
+    return 1;
+  }
+  if (KX_ListDevices(&count, NULL, KX_LIST_COUNT | KX_MATCH_SERIAL) != KX_ERR_PARAMETER) {
+    fprintf(stderr, "flag check failed\n");
+    return 1;
+  }
+  return data.marker_zero == 0 && legacy.vendor_id == 0x0403 ? 0 : 1;
+}

@@ -1,0 +1,109 @@
+#include "sim_fixture.h"
+
+#include <algorithm>
+
+void SimTest::SetUp() { vexa_sim_reset(); }
+
+void SimTest::TearDown() {
+  for (KX_HANDLE handle : open_) EXPECT_EQ(KX_Close(handle), KX_OK);
+  open_.clear();
+  EXPECT_EQ(vexa_sim_open_handles(), 0) << "a USB device handle was left open";
+  vexa_sim_reset();
+}
+
+int SimTest::AddChip(const vexa_sim_chip_config &config) {
+  int id = vexa_sim_add_chip(&config);
+  EXPECT_GE(id, 0);
+  return id;
+}
+
+int SimTest::AddSingle(const char *serial, const char *description, uint16_t bcd, int packet,
+                       int eeprom_words) {
+  vexa_sim_chip_config config = {};
+  config.bcd_device = bcd;
+  config.serial = serial;
+  config.product = description;
+  config.interfaces = 1;
+  config.max_packet_size = packet;
+  config.eeprom_words = eeprom_words;
+  return AddChip(config);
+}
+
+int SimTest::AddDual(const char *serial, const char *description, int packet, int eeprom_words) {
+  vexa_sim_chip_config config = {};
+  config.bcd_device = 0x0500;
+  config.id_product = 0x6010;
+  config.serial = serial;
+  config.product = description;
+  config.interfaces = 2;
+  config.max_packet_size = packet;
+  config.eeprom_words = eeprom_words;
+  return AddChip(config);
+}
+
+KX_HANDLE SimTest::Open(int index) {
+  KX_HANDLE handle = nullptr;
+  EXPECT_EQ(KX_Open(index, &handle), KX_OK);
+  if (handle) open_.push_back(handle);
+  return handle;
+}
+
+KX_HANDLE SimTest::OpenBy(const char *name, uint32_t flags) {
+  KX_HANDLE handle = nullptr;
+  EXPECT_EQ(KX_OpenEx(name, flags, &handle), KX_OK);
+  if (handle) open_.push_back(handle);
+  return handle;
+}
+
+void SimTest::Close(KX_HANDLE handle) {
+  auto it = std::find(open_.begin(), open_.end(), handle);
+  ASSERT_NE(it, open_.end()) << "not opened through the fixture";
+  open_.erase(it);
+  EXPECT_EQ(KX_Close(handle), KX_OK);
+}
+
+std::vector<vexa_sim_log_entry> SimTest::Log() {
+  std::vector<vexa_sim_log_entry> entries(vexa_sim_log(nullptr, 0));
+  entries.resize(vexa_sim_log(entries.data(), entries.size()));
+  return entries;
+}
+
+std::vector<vexa_sim_log_entry> SimTest::ControlLog(int request) {
+  std::vector<vexa_sim_log_entry> result;
+  for (const auto &entry : Log())
+    if (entry.kind == VEXA_SIM_LOG_CONTROL && (request < 0 || entry.request == request))
+      result.push_back(entry);
+  return result;
+}
+
+std::vector<int> SimTest::BulkSizes(int kind) {
+  std::vector<int> sizes;
+  for (const auto &entry : Log())
+    if (entry.kind == kind) sizes.push_back(entry.size);
+  return sizes;
+}
+
+vexa_sim_channel_state SimTest::State(int chip, int channel) {
+  vexa_sim_channel_state state = {};
+  EXPECT_EQ(vexa_sim_get_state(chip, channel, &state), 0);
+  return state;
+}
+
+std::string SimTest::TakeTx(int chip, int channel) {
+  std::string out(vexa_sim_tx_pending(chip, channel), '\0');
+  out.resize(vexa_sim_take_tx(chip, channel, out.data(), out.size()));
+  return out;
+}
+
+vexa_sim_fault Fault(int kind, int result, int chip, int request, int skip, int count,
+                     int channel) {
+  vexa_sim_fault fault = {};
+  fault.kind = kind;
+  fault.result = result;
+  fault.chip = chip;
+  fault.request = request;
+  fault.skip = skip;
+  fault.count = count;
+  fault.channel = channel;
+  return fault;
+}
