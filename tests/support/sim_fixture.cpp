@@ -107,3 +107,5 @@ vexa_sim_fault Fault(int kind, int result, int chip, int request, int skip, int 
   fault.channel = channel;
   return fault;
 }
+
+void Inject(const vexa_sim_fault &fault) { EXPECT_EQ(vexa_sim_add_fault(&fault), 0); }

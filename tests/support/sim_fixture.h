@@ -45,5 +45,7 @@ class SimTest : public ::testing::Test {
 // A fault rule in one expression.
 vexa_sim_fault Fault(int kind, int result, int chip = -1, int request = -1, int skip = 0,
                      int count = -1, int channel = -1);
+// Adds a fault rule to the simulator (asserting it was taken).
+void Inject(const vexa_sim_fault &fault);
 
 #endif  // VEXA_SIM_FIXTURE_H

@@ -1,0 +1,202 @@
+// Device acceptance and listing, through the shared library and simulated chips.
+#include <cstring>
+#include <string>
+
+#include "sim_fixture.h"
+
+namespace {
+
+class Discovery : public SimTest {
+ protected:
+  static uint32_t Count() {
+    uint32_t count = 0xDEAD;
+    EXPECT_EQ(KX_ListDevices(&count, nullptr, KX_LIST_COUNT), KX_OK);
+    return count;
+  }
+  static std::string ByIndex(uint32_t index, uint32_t flags, KX_STATUS expected = KX_OK) {
+    char text[258] = "untouched";
+    EXPECT_EQ(KX_ListDevices(reinterpret_cast<void *>(static_cast<uintptr_t>(index)), text,
+                             KX_LIST_INDEXED | flags),
+              expected);
+    return text;
+  }
+  int AddIds(uint16_t vendor, uint16_t product, const char *serial = "X1") {
+    vexa_sim_chip_config config = {};
+    config.id_vendor = vendor;
+    config.id_product = product;
+    config.serial = serial;
+    return AddChip(config);
+  }
+};
+
+TEST_F(Discovery, BuiltInTableAcceptsKnownPairsOnly) {
+  AddIds(0x0403, 0x6010);
+  AddIds(0x0403, 0x6011);
+  AddIds(0x15D6, 0x0001);
+  EXPECT_EQ(Count(), 2u);
+}
+
+TEST_F(Discovery, UserRowOfTheTable) {
+  uint32_t vendor = 0, product = 0;
+  EXPECT_EQ(KX_GetVIDPID(&vendor, &product), KX_OK);
+  EXPECT_EQ(vendor, 0x0403u);
+  EXPECT_EQ(product, 0x6001u);
+
+  AddIds(0x1234, 0x5678);
+  AddIds(0x0403, 0x6001);
+  EXPECT_EQ(Count(), 1u);
+  EXPECT_EQ(KX_SetVIDPID(0x1234, 0x5678), KX_OK);
+  EXPECT_EQ(KX_GetVIDPID(&vendor, &product), KX_OK);
+  EXPECT_EQ(vendor, 0x1234u);
+  EXPECT_EQ(product, 0x5678u);
+  EXPECT_EQ(Count(), 2u) << "the new pair and the fixed row for 0403:6001";
+
+  EXPECT_EQ(KX_SetVIDPID(0, 0), KX_OK);
+  EXPECT_EQ(KX_GetVIDPID(&vendor, &product), KX_OK);
+  EXPECT_EQ(vendor, 0x1234u);
+  EXPECT_EQ(product, 0x5678u);
+
+  EXPECT_EQ(KX_SetVIDPID(0x1FFFF, 0), KX_OK);
+  EXPECT_EQ(KX_GetVIDPID(&vendor, &product), KX_OK);
+  EXPECT_EQ(vendor, 0xFFFFu);
+  EXPECT_EQ(product, 0x5678u);
+}
+
+TEST_F(Discovery, ChannelsOfDualAndSingleChips) {
+  AddDual("AB12", "Dual port");
+  AddSingle("CD34", "Single port");
+  EXPECT_EQ(Count(), 3u);
+  EXPECT_EQ(ByIndex(0, KX_MATCH_SERIAL), "AB12 A");
+  EXPECT_EQ(ByIndex(1, KX_MATCH_SERIAL), "AB12 B");
+  EXPECT_EQ(ByIndex(2, KX_MATCH_SERIAL), "CD34");
+  EXPECT_EQ(ByIndex(3, KX_MATCH_SERIAL, KX_ERR_NOT_FOUND), "untouched");
+  EXPECT_EQ(ByIndex(1, KX_MATCH_DESCRIPTION), "Dual port B");
+  // The serial number wins when both string bits are set.
+  EXPECT_EQ(ByIndex(2, KX_MATCH_SERIAL | KX_MATCH_DESCRIPTION), "CD34");
+}
+
+TEST_F(Discovery, FourInterfacesGetLettersAToD) {
+  vexa_sim_chip_config config = {};
+  config.id_product = 0x6010;
+  config.bcd_device = 0x0500;
+  config.serial = "Q4";
+  config.interfaces = 4;
+  AddChip(config);
+  EXPECT_EQ(Count(), 4u);
+  EXPECT_EQ(ByIndex(2, KX_MATCH_SERIAL), "Q4 C");
+  EXPECT_EQ(ByIndex(3, KX_MATCH_SERIAL), "Q4 D");
+}
+
+TEST_F(Discovery, ListEveryStopsFillingAtANullEntry) {
+  AddDual("AB12", "Dual");
+  AddSingle("CD34", "Single");
+  char first[258] = "", second[258] = "", fourth[258] = "untouched";
+  char *slots[4] = {first, second, nullptr, fourth};
+  uint32_t count = 99;
+  EXPECT_EQ(KX_ListDevices(slots, &count, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_OK);
+  EXPECT_EQ(count, 2u);
+  EXPECT_STREQ(first, "AB12 A");
+  EXPECT_STREQ(second, "AB12 B");
+  EXPECT_STREQ(fourth, "untouched");
+
+  char third[258] = "";
+  char *all[4] = {first, second, third, nullptr};
+  EXPECT_EQ(KX_ListDevices(all, &count, KX_LIST_EVERY | KX_MATCH_DESCRIPTION), KX_OK);
+  EXPECT_EQ(count, 3u);
+  EXPECT_STREQ(third, "Single");
+}
+
+TEST_F(Discovery, ListEveryErrorLeavesCountZero) {
+  AddSingle("CD34", "Single");
+  AddSingle(nullptr, "No serial");
+  char first[258] = "", second[258] = "";
+  char *slots[3] = {first, second, nullptr};
+  uint32_t count = 99;
+  EXPECT_EQ(KX_ListDevices(slots, &count, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_ERR_OTHER);
+  EXPECT_EQ(count, 0u);
+  EXPECT_STREQ(first, "CD34") << "buffers written before the error stay";
+}
+
+TEST_F(Discovery, FlagWordsAndNullArguments) {
+  AddSingle("CD34", "Single");
+  uint32_t count = 0;
+  // Bit 31 with another bit is refused before the bus is touched: a failing
+  // scan would otherwise turn the answer into KX_ERR_OTHER.
+  Inject(Fault(VEXA_SIM_FAULT_FIND_BUSSES, -5, -1, -1, 0, -1));
+  EXPECT_EQ(KX_ListDevices(&count, nullptr, KX_LIST_COUNT | KX_MATCH_SERIAL), KX_ERR_PARAMETER);
+  EXPECT_EQ(KX_ListDevices(&count, nullptr, KX_LIST_COUNT), KX_ERR_OTHER);
+  vexa_sim_clear_faults();
+  // Count with a null output is refused after the rescan.
+  EXPECT_EQ(KX_ListDevices(nullptr, nullptr, KX_LIST_COUNT), KX_ERR_PARAMETER);
+  EXPECT_EQ(KX_ListDevices(nullptr, nullptr, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_ERR_PARAMETER);
+  // Index 0 travels as a null pointer: only the buffer is required.
+  EXPECT_EQ(KX_ListDevices(nullptr, nullptr, KX_LIST_INDEXED | KX_MATCH_SERIAL), KX_ERR_PARAMETER);
+  char text[258] = "";
+  char *slots[2] = {text, nullptr};
+  EXPECT_EQ(KX_ListDevices(slots, nullptr, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_ERR_PARAMETER);
+  EXPECT_EQ(KX_ListDevices(nullptr, slots, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_ERR_PARAMETER);
+  // A string bit without a list bit only rescans.
+  char untouched[258] = "untouched";
+  EXPECT_EQ(KX_ListDevices(untouched, untouched, KX_MATCH_SERIAL), KX_OK);
+  EXPECT_STREQ(untouched, "untouched");
+  // No string bit: refused on an attached channel, not found beyond.
+  EXPECT_EQ(ByIndex(0, 0, KX_ERR_PARAMETER), "untouched");
+  EXPECT_EQ(ByIndex(1, 0, KX_ERR_NOT_FOUND), "untouched");
+}
+
+TEST_F(Discovery, IndexedAndEveryBothRunAndTheLastStatusWins) {
+  AddSingle("CD34", "Single");
+  char text[258] = "";
+  char *slots[2] = {text, nullptr};
+  uint32_t count = 0;
+  // Index 5 does not exist, but list-all succeeds and its status is returned.
+  EXPECT_EQ(KX_ListDevices(slots, &count, KX_LIST_INDEXED | KX_LIST_EVERY | KX_MATCH_SERIAL),
+            KX_OK);
+  EXPECT_EQ(count, 1u);
+  EXPECT_STREQ(text, "CD34");
+}
+
+TEST_F(Discovery, UnreadableOrMissingStrings) {
+  AddSingle(nullptr, "No serial");
+  EXPECT_EQ(Count(), 1u);
+  EXPECT_EQ(ByIndex(0, KX_MATCH_SERIAL, KX_ERR_OTHER), "untouched");
+  EXPECT_EQ(ByIndex(0, KX_MATCH_DESCRIPTION), "No serial");
+
+  Inject(Fault(VEXA_SIM_FAULT_STRING, -32));
+  EXPECT_EQ(ByIndex(0, KX_MATCH_DESCRIPTION, KX_ERR_OTHER), "untouched");
+  vexa_sim_clear_faults();
+  Inject(Fault(VEXA_SIM_FAULT_OPEN, 0));
+  EXPECT_EQ(ByIndex(0, KX_MATCH_DESCRIPTION, KX_ERR_NOT_FOUND), "untouched");
+  vexa_sim_clear_faults();
+  EXPECT_EQ(vexa_sim_open_handles(), 0) << "every handle opened for a string is closed";
+}
+
+TEST_F(Discovery, ScanFailuresAreReported) {
+  AddSingle("CD34", "Single");
+  uint32_t count = 0;
+  Inject(Fault(VEXA_SIM_FAULT_FIND_DEVICES, -12));
+  EXPECT_EQ(KX_ListDevices(&count, nullptr, KX_LIST_COUNT), KX_ERR_OTHER);
+}
+
+TEST_F(Discovery, UnknownRevisionsAreListedAndEveryCallRescans) {
+  AddSingle("OLD7", "Odd", 0x0700);
+  EXPECT_EQ(Count(), 1u);
+  EXPECT_EQ(ByIndex(0, KX_MATCH_SERIAL), "OLD7");
+  int later = AddSingle("NEW1", "Late");
+  EXPECT_EQ(Count(), 2u);
+  vexa_sim_unplug(later);
+  EXPECT_EQ(Count(), 1u);
+}
+
+TEST_F(Discovery, LongStringsFillTheDocumentedBuffer) {
+  std::string serial(126, 'S');  // the longest a string descriptor can hold
+  AddDual(serial.c_str(), "Dual");
+  char text[258];
+  std::memset(text, 0x7F, sizeof text);
+  EXPECT_EQ(KX_ListDevices(reinterpret_cast<void *>(1), text, KX_LIST_INDEXED | KX_MATCH_SERIAL),
+            KX_OK);
+  EXPECT_EQ(std::string(text), serial + " B");
+  EXPECT_EQ(text[serial.size() + 3], 0x7F) << "nothing written past the terminator";
+}
+
+}  // namespace
