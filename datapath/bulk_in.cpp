@@ -1,0 +1,300 @@
+// The per-handle reader thread: streams the bulk IN endpoint into the
+// receive ring, strips the status bytes that lead every packet, raises the
+// application's events and serves a waiting KX_Read.
+#include "bulk_in.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "in_task_gate.h"
+#include "ring.h"
+#include "transfer_size.h"
+#include "usb_control.h"
+
+namespace {
+
+constexpr int kBulkReadTimeoutMs = 5000;
+constexpr uint32_t kPreferredBufferSize = 65536;
+// Used when the heap buffer cannot be had: room for one packet of any bulk
+// endpoint, so that single-packet reads never overrun it.
+constexpr uint32_t kFallbackBufferSize = 512;
+// Upper bound of one wait for ring room; the read and purge paths signal
+// rx_space when they free space, so this only bounds a missed corner case.
+constexpr uint32_t kRoomWaitMs = 50;
+// Back-off after consecutive failed or empty transfers: an unplugged device
+// fails at once, and retrying without a pause would spin a core.
+constexpr uint32_t kMaxBackoffMs = 100;
+
+enum class ReaderState { Start, Check, Allocate, Stream, Recover, Exit };
+
+// Waits on rx_space (a CLOCK_MONOTONIC condition) for at most ms, unless
+// ready() already holds. The caller holds rx_lock.
+template <typename Ready>
+void WaitOnRxSpaceLocked(norvec_device *device, uint32_t ms, Ready ready) {
+  if (ready()) return;
+  timespec deadline;
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += ms / 1000;
+  deadline.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  pthread_cond_timedwait(&device->rx_space, &device->rx_lock, &deadline);
+}
+
+class Reader {
+ public:
+  explicit Reader(norvec_device *device) : device_(device) {}
+
+  void Run() {
+    ReaderState state = ReaderState::Start;
+    while (state != ReaderState::Exit) {
+      switch (state) {
+        case ReaderState::Start:
+          state = ReaderState::Check;
+          break;
+        case ReaderState::Check:
+          state = device_->stop_reader.load() ? ReaderState::Exit : ReaderState::Allocate;
+          break;
+        case ReaderState::Allocate:
+          Allocate();
+          state = ReaderState::Stream;
+          break;
+        case ReaderState::Stream:
+          state = StreamPass();
+          break;
+        case ReaderState::Recover:
+          Backoff();
+          state = ReaderState::Stream;
+          break;
+        case ReaderState::Exit:
+          break;
+      }
+    }
+    // The heap buffer, if any, is released by its owner on return.
+  }
+
+ private:
+  void Allocate() {
+    if (!buffer_) {
+      heap_.reset(new (std::nothrow) uint8_t[kPreferredBufferSize]);
+      if (heap_) {
+        buffer_ = heap_.get();
+        buffer_size_ = kPreferredBufferSize;
+      } else {
+        buffer_ = fallback_;
+        const uint32_t packet = device_->max_packet_size;
+        buffer_size_ = std::clamp<uint32_t>(packet, 64, kFallbackBufferSize);
+        device_->in_buffer_size.store(buffer_size_);
+        device_->in_transfer_size.store(buffer_size_);
+      }
+    }
+    size_in_use_ = buffer_size_;
+    bytes_per_transfer_ = GetBytesPerTransfer(size_in_use_, device_);
+    held_count_ = 0;
+    KX_SetDeadmanTimeout(device_);
+  }
+
+  ReaderState StreamPass() {
+    if (device_->stop_reader.load()) return ReaderState::Check;
+
+    AdoptTransferSize();
+    ProcessRead(device_);
+    uint32_t room = FreeSpace();
+
+    if (held_count_ != 0 && room >= held_count_) {
+      // The held-back payload enters the ring as a packet of its own, led by
+      // the status bytes of the packet it came from.
+      const uint8_t modem = buffer_[0];
+      const uint8_t line = buffer_[1];
+      buffer_[held_offset_ - 2] = modem;
+      buffer_[held_offset_ - 1] = line;
+      ProcessBulkInData(device_, buffer_ + held_offset_ - 2, static_cast<int>(held_count_ + 2));
+      held_count_ = 0;
+      room = FreeSpace();
+    }
+
+    if (held_count_ != 0 || room == 0) {
+      WaitForRoom();
+      return ReaderState::Stream;
+    }
+
+    const uint32_t length =
+        InTransferLength(room, device_->max_packet_size, size_in_use_, bytes_per_transfer_);
+    const bool single_packet = room < device_->max_packet_size;
+
+    // While streaming is paused no transfer starts; buffered bytes stay readable.
+    WaitWhileInTaskStopped(device_);
+    if (device_->stop_reader.load()) return ReaderState::Check;
+
+    const int got = usb_bulk_read(device_->usb_handle, static_cast<int>(device_->in_endpoint),
+                                  reinterpret_cast<char *>(buffer_), static_cast<int>(length),
+                                  kBulkReadTimeoutMs);
+    if (got < 0) return ReaderState::Recover;
+    if (got == 0) {
+      // A stalled endpoint or a vanished device answers at once with nothing;
+      // pause as after a failure instead of spinning.
+      return ReaderState::Recover;
+    }
+    failures_ = 0;
+
+    int now = std::min(got, static_cast<int>(length));
+    if (single_packet && now >= 2 && static_cast<uint32_t>(now - 2) > room) {
+      // More payload than room: store what fits, keep the rest in our buffer.
+      held_offset_ = room + 2;
+      held_count_ = static_cast<uint32_t>(now) - held_offset_;
+      now = static_cast<int>(held_offset_);
+    }
+    ProcessBulkInData(device_, buffer_, now);
+    return ReaderState::Stream;
+  }
+
+  void AdoptTransferSize() {
+    const uint32_t requested = std::min(device_->in_transfer_size.load(), buffer_size_);
+    if (requested == 0 || requested == size_in_use_) return;
+    size_in_use_ = requested;
+    bytes_per_transfer_ = GetBytesPerTransfer(size_in_use_, device_);
+    KX_SetDeadmanTimeout(device_);
+    pthread_mutex_lock(&device_->rx_lock);
+    device_->rx_capacity = GetBytesPerTransfer(device_->in_buffer_size.load(), device_);
+    RingResetLocked(device_);
+    pthread_mutex_unlock(&device_->rx_lock);
+  }
+
+  uint32_t FreeSpace() {
+    // Only this thread lowers rx_free, so the value stays a safe lower bound
+    // after the lock is released.
+    pthread_mutex_lock(&device_->rx_lock);
+    const uint32_t room = device_->rx_free;
+    pthread_mutex_unlock(&device_->rx_lock);
+    return room;
+  }
+
+  // Ring full or payload held back: wait until the application frees room,
+  // a read request needs serving, or the handle closes.
+  void WaitForRoom() {
+    const uint32_t need = std::max<uint32_t>(held_count_, 1);
+    pthread_mutex_lock(&device_->rx_lock);
+    WaitOnRxSpaceLocked(device_, kRoomWaitMs, [&] {
+      return device_->stop_reader.load() != 0 || device_->rx_free >= need ||
+             (device_->read_pending != 0 && RingQueuedLocked(device_) != 0);
+    });
+    pthread_mutex_unlock(&device_->rx_lock);
+  }
+
+  void Backoff() {
+    ++failures_;
+    const uint32_t shift = std::min<uint32_t>(failures_ - 1, 7);
+    const uint32_t ms = std::min<uint32_t>(1u << shift, kMaxBackoffMs);
+    pthread_mutex_lock(&device_->rx_lock);
+    // rx_space is also signalled by StopReaderThread, so a close is not delayed.
+    WaitOnRxSpaceLocked(device_, ms, [&] { return device_->stop_reader.load() != 0; });
+    pthread_mutex_unlock(&device_->rx_lock);
+  }
+
+  norvec_device *device_;
+  std::unique_ptr<uint8_t[]> heap_;
+  uint8_t fallback_[kFallbackBufferSize] = {};
+  uint8_t *buffer_ = nullptr;
+  uint32_t buffer_size_ = 0;
+  uint32_t size_in_use_ = 0;
+  uint32_t bytes_per_transfer_ = 0;
+  uint32_t held_count_ = 0;
+  uint32_t held_offset_ = 0;
+  uint32_t failures_ = 0;
+};
+
+// Raises one event bit if the status word is wholly clear; the whole-word
+// test means nothing new is raised while any event is still pending.
+bool RaiseEvent(norvec_device *device, uint32_t bit) {
+  uint32_t expected = 0;
+  return device->event_status.compare_exchange_strong(expected, bit);
+}
+
+}  // namespace
+
+void *reader_thread(void *device) {
+  Reader(static_cast<norvec_device *>(device)).Run();
+  return nullptr;
+}
+
+int StartReaderThread(norvec_device *device) {
+  device->stop_reader.store(0);
+  const int rc = pthread_create(&device->reader_tid, nullptr, reader_thread, device);
+  device->reader_started = rc == 0;
+  return rc;
+}
+
+void StopReaderThread(norvec_device *device) {
+  if (!device->reader_started) return;
+  device->stop_reader.store(1);
+  WakeInTaskGate();
+  pthread_mutex_lock(&device->rx_lock);
+  pthread_cond_broadcast(&device->rx_space);
+  pthread_mutex_unlock(&device->rx_lock);
+  pthread_join(device->reader_tid, nullptr);
+  device->reader_started = false;
+}
+
+uint32_t GetBytesPerTransfer(uint32_t size, norvec_device *device) {
+  const uint32_t packet = device->max_packet_size;
+  if (packet == 0) return size;
+  return size - 2 * (size / packet);
+}
+
+void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
+  const int packet_size = device->max_packet_size ? static_cast<int>(device->max_packet_size) : count;
+  while (count > 0) {
+    const int length = std::min(count, packet_size);
+    const uint8_t modem = data[0] & 0xF0;
+    const bool modem_changed = device->modem_status.exchange(modem) != modem;
+    if (length >= 2) device->line_status.store(data[1]);
+
+    bool brought_data = false;
+    if (length > 2) {
+      pthread_mutex_lock(&device->rx_lock);
+      RingAppendLocked(device, data + 2, static_cast<uint32_t>(length - 2));
+      pthread_mutex_unlock(&device->rx_lock);
+      brought_data = true;
+    }
+
+    if (device->event_flags.load() & 1u) {
+      const uint32_t mask = device->event_mask.load();
+      bool signal = false;
+      if (brought_data && (mask & KX_EVENT_RX_DATA)) signal = RaiseEvent(device, KX_EVENT_RX_DATA);
+      if (modem_changed && (mask & KX_EVENT_MODEM_CHANGED))
+        signal = RaiseEvent(device, KX_EVENT_MODEM_CHANGED) || signal;
+      _EVENT_HANDLE *event = device->event_handle.load();
+      if (signal && event) {
+        pthread_mutex_lock(&event->mutex);
+        pthread_cond_signal(&event->cond);
+        pthread_mutex_unlock(&event->mutex);
+      }
+    }
+
+    data += length;
+    count -= length;
+  }
+}
+
+KX_STATUS KX_SetUSBParameters(KX_HANDLE, uint32_t, uint32_t) { return KX_OK; }
+
+KX_STATUS KX_StopInTask(KX_HANDLE handle) {
+  norvec_device *device = as_device(handle);
+  if (!device) return KX_ERR_PARAMETER;
+  device->in_task_stopped.store(1);
+  (void)usb_stop_bulk_in();
+  return KX_OK;
+}
+
+KX_STATUS KX_RestartInTask(KX_HANDLE handle) {
+  norvec_device *device = as_device(handle);
+  if (!device) return KX_ERR_PARAMETER;
+  device->in_task_stopped.store(0);
+  (void)usb_start_bulk_in();
+  return KX_OK;
+}

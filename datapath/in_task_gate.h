@@ -1,0 +1,20 @@
+// Internal: the process-wide gate that pauses bulk-in streaming on every
+// handle (KX_StopInTask / KX_RestartInTask). The USB library we link against
+// has no such calls, so the library keeps its own gate under the names the
+// exported functions call: usb_stop_bulk_in and usb_start_bulk_in (bulk_in.h).
+#ifndef VEXA_IN_TASK_GATE_H
+#define VEXA_IN_TASK_GATE_H
+
+#include "device.h"
+
+// Blocks the calling reader thread while the gate is closed, until it opens
+// or the device's stop_reader is set. Returns at once when the gate is open.
+KX_INTERNAL void WaitWhileInTaskStopped(norvec_device *device);
+
+// Wakes every reader waiting at the gate so that it rechecks its stop flag.
+KX_INTERNAL void WakeInTaskGate();
+
+// True while the gate is closed.
+KX_INTERNAL bool InTaskStopped();
+
+#endif  // VEXA_IN_TASK_GATE_H

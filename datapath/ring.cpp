@@ -1,0 +1,48 @@
+#include "ring.h"
+
+#include <cstring>
+
+uint32_t RingQueuedLocked(const norvec_device *device) {
+  return device->rx_capacity - device->rx_free;
+}
+
+void RingAppendLocked(norvec_device *device, const uint8_t *data, uint32_t n) {
+  uint32_t pos = device->rx_write_pos;
+  const uint32_t capacity = device->rx_capacity;
+  device->rx_free -= n;
+  if (pos + n >= capacity) {
+    // The payload reaches the end of the ring: fill it to the end, go on at 0.
+    const uint32_t tail = capacity - pos;
+    std::memcpy(device->rx_buffer + pos, data, tail);
+    data += tail;
+    n -= tail;
+    pos = 0;
+  }
+  std::memcpy(device->rx_buffer + pos, data, n);
+  device->rx_write_pos = pos + n;
+}
+
+void RingTakeLocked(norvec_device *device, uint8_t *dest, uint32_t n) {
+  uint32_t pos = device->rx_read_pos;
+  const uint32_t capacity = device->rx_capacity;
+  const uint32_t total = n;
+  if (pos + n >= capacity) {
+    const uint32_t tail = capacity - pos;
+    std::memcpy(dest, device->rx_buffer + pos, tail);
+    dest += tail;
+    n -= tail;
+    pos = 0;
+  }
+  std::memcpy(dest, device->rx_buffer + pos, n);
+  device->rx_read_pos = pos + n;
+  device->rx_free += total;
+  if (device->rx_free == capacity) device->event_status.fetch_and(~KX_EVENT_RX_DATA);
+  pthread_cond_signal(&device->rx_space);
+}
+
+void RingResetLocked(norvec_device *device) {
+  device->rx_read_pos = 0;
+  device->rx_write_pos = 0;
+  device->rx_free = device->rx_capacity;
+  pthread_cond_signal(&device->rx_space);
+}
