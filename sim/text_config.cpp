@@ -1,0 +1,120 @@
+// Chips described as text ("dual,serial=A1;r4,desc=Probe"), for the
+// VEXA_SIM_CHIPS environment variable and vexa_sim_add_chips_from_text.
+#include <cerrno>
+#include <cstdlib>
+
+#include "sim_internal.h"
+
+namespace vexa_sim {
+namespace {
+
+struct ChipText {
+  vexa_sim_chip_config config{};
+  std::optional<std::string> serial, product, manufacturer;
+  bool loopback = false;
+};
+
+std::vector<std::string> split(const std::string &text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) return parts;
+    start = end + 1;
+  }
+}
+
+std::string trim(const std::string &text) {
+  size_t begin = text.find_first_not_of(" \t\r\n");
+  if (begin == std::string::npos) return "";
+  size_t end = text.find_last_not_of(" \t\r\n");
+  return text.substr(begin, end - begin + 1);
+}
+
+// A decimal or 0x-prefixed number within [low, high].
+bool parse_number(const std::string &text, long low, long high, long *out) {
+  if (text.empty()) return false;
+  errno = 0;
+  char *end = nullptr;
+  long value = std::strtol(text.c_str(), &end, 0);
+  if (errno || *end != '\0' || value < low || value > high) return false;
+  *out = value;
+  return true;
+}
+
+bool parse_chip(const std::string &text, ChipText *chip) {
+  std::vector<std::string> fields = split(text, ',');
+  const std::string type = trim(fields[0]);
+  vexa_sim_chip_config &config = chip->config;
+  // Text-described chips carry an EEPROM unless told otherwise: the programs
+  // they are meant for expect one.
+  if (type == "single") {
+    config.bcd_device = 0x0600;
+    config.eeprom_words = 64;
+  } else if (type == "r2") {
+    config.bcd_device = 0x0200;
+    config.eeprom_words = 64;
+  } else if (type == "r4") {
+    config.bcd_device = 0x0400;
+    config.eeprom_words = 64;
+  } else if (type == "dual") {
+    config.bcd_device = 0x0500;
+    config.interfaces = 2;
+    config.eeprom_words = 128;
+  } else {
+    return false;
+  }
+  for (size_t i = 1; i < fields.size(); ++i) {
+    size_t eq = fields[i].find('=');
+    if (eq == std::string::npos) return false;
+    const std::string key = trim(fields[i].substr(0, eq));
+    const std::string value = trim(fields[i].substr(eq + 1));
+    long number = 0;
+    if (key == "serial") chip->serial = value;
+    else if (key == "desc") chip->product = value;
+    else if (key == "manufacturer") chip->manufacturer = value;
+    else if (key == "vid" && parse_number(value, 1, 0xFFFF, &number)) config.id_vendor = static_cast<uint16_t>(number);
+    else if (key == "pid" && parse_number(value, 1, 0xFFFF, &number)) config.id_product = static_cast<uint16_t>(number);
+    else if (key == "bcd" && parse_number(value, 1, 0xFFFF, &number)) config.bcd_device = static_cast<uint16_t>(number);
+    else if (key == "packet" && parse_number(value, 8, 1024, &number)) config.max_packet_size = static_cast<int>(number);
+    else if (key == "eeprom" && parse_number(value, 0, 256, &number) &&
+             (number == 0 || number == 64 || number == 128 || number == 256))
+      config.eeprom_words = static_cast<int>(number);
+    else if (key == "loopback" && parse_number(value, 0, 1, &number)) chip->loopback = number != 0;
+    else return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int add_chips_from_text(const char *text) {
+  if (!text) return -1;
+  std::vector<ChipText> parsed;
+  for (const std::string &part : split(text, ';')) {
+    if (trim(part).empty()) continue;  // tolerate "a;;b" and a trailing ';'
+    ChipText chip;
+    if (!parse_chip(part, &chip)) return -1;
+    parsed.push_back(chip);
+  }
+  // Everything parsed: only now do chips appear, so a bad text adds none.
+  std::vector<std::shared_ptr<Chip>> made;
+  for (ChipText &chip : parsed) {
+    chip.config.serial = chip.serial ? chip.serial->c_str() : nullptr;
+    chip.config.product = chip.product ? chip.product->c_str() : nullptr;
+    chip.config.manufacturer = chip.manufacturer ? chip.manufacturer->c_str() : nullptr;
+    std::shared_ptr<Chip> made_chip = make_chip(chip.config);
+    if (!made_chip) return -1;
+    for (Channel &channel : made_chip->channels) channel.loopback = chip.loopback;
+    made.push_back(made_chip);
+  }
+  Sim &s = sim();
+  for (auto &chip : made) {
+    chip->id = static_cast<int>(s.chips.size());
+    s.chips.push_back(chip);
+  }
+  return static_cast<int>(made.size());
+}
+
+}  // namespace vexa_sim
