@@ -18,6 +18,7 @@ function(vexa_add_tool_test source)
   target_compile_definitions(${name} PRIVATE
     VEXA_TOOL_PATH="$<TARGET_FILE:vexa_tool>"
     VEXA_SIM_LAUNCHER_PATH="$<TARGET_FILE:vexa-sim>"
+    VEXA_SIM_DIR_PATH="${VEXA_SIM_DIR}"
     VEXA_EXAMPLES_DIR="${CMAKE_BINARY_DIR}/examples")
   add_dependencies(${name} vexa_tool vexa-sim)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 120)
