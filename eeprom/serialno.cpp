@@ -76,7 +76,8 @@ TSerialNumber::TSerialNumber(const char *prefix, unsigned short value) : serial{
 void TSerialNumber::Build() {
   const struct tm now = g_clock.load()();
   // Each field is shifted in without masking: from 2015 on the year's fifth
-  // bit lands on the number's lowest bit, as serial numbers always had it.
+  // bit lands on the number's lowest bit. Kept that way on purpose, so that
+  // chips programmed earlier and later get serial numbers of the same scheme.
   const int fields[][2] = {{4, now.tm_year - 99}, {4, now.tm_mon}, {5, now.tm_mday},
                            {5, now.tm_hour},      {6, now.tm_min}, {5, now.tm_sec / 2}};
   uint64_t value = number;
