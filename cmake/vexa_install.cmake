@@ -4,12 +4,18 @@
 
 # The top-level rule installs libvexa without a component; these rules
 # install the same files again with one, which is what the Debian packages
-# are cut from.
-install(TARGETS vexa
+# are cut from. The target's header path is relative to the top folder, so
+# the rule is made there.
+set(VEXA_COMPONENT_INSTALL
+  TARGETS vexa
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL install ${VEXA_COMPONENT_INSTALL})
 
-# pkg-config
+# pkg-config; the prefix is found from the .pc file's own place, so that a
+# staged, packaged or relocated install stays right.
+file(RELATIVE_PATH VEXA_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" VEXA_PC_TO_PREFIX "${VEXA_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/packaging/vexa.pc.in ${PROJECT_BINARY_DIR}/packaging/vexa.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/packaging/vexa.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)

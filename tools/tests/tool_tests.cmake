@@ -21,6 +21,9 @@ function(vexa_add_tool_test source)
     VEXA_SIM_DIR_PATH="${VEXA_SIM_DIR}"
     VEXA_EXAMPLES_DIR="${CMAKE_BINARY_DIR}/examples")
   add_dependencies(${name} vexa_tool vexa-sim)
+  if(TARGET serial_echo AND TARGET event_reader)
+    add_dependencies(${name} serial_echo event_reader)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 120)
 endfunction()
 

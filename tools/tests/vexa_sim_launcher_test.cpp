@@ -174,6 +174,30 @@ TEST(VexaSim, LoopbackChipEchoesThroughTheWholeStack) {
   EXPECT_NE(out.find("50000 bytes sent, 50000 received, 0 errors, 0 missing"), std::string::npos) << out;
 }
 
+TEST(VexaSim, ExamplesTalkToALoopbackChip) {
+  const std::string dir = VEXA_EXAMPLES_DIR;
+  std::string out, err;
+  Child echo({kSim, "--chip", "r4,serial=EX1,loopback=1", "--chip", "r4,serial=EX2", "--",
+              dir + "/serial_echo", "EX1", "ping"});
+  ASSERT_EQ(echo.Finish(&out, &err), 0) << err;
+  EXPECT_NE(out.find("2 channel(s)\n  0: EX1\n  1: EX2\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("received 4 bytes: ping"), std::string::npos) << out;
+
+  // Without loopback nothing comes back: the read times out and says so.
+  out.clear();
+  Child silent({kSim, "--chip", "r4,serial=EX2", "--", dir + "/serial_echo", "EX2", "ping"});
+  EXPECT_EQ(silent.Finish(&out), 1);
+  EXPECT_NE(out.find("received 0 bytes"), std::string::npos) << out;
+
+  out.clear();
+  err.clear();
+  Child reader({kSim, "--chip", "r4,serial=EV1,loopback=1", "--", dir + "/event_reader", "0", "200",
+                "greetings"});
+  ASSERT_EQ(reader.Finish(&out, &err), 0) << err;
+  EXPECT_EQ(out, "greetings");
+  EXPECT_NE(err.find("9 bytes received"), std::string::npos) << err;
+}
+
 // Opens a pty slave as a terminal program would, in raw mode.
 int open_terminal(const std::string &name) {
   int fd = open(name.c_str(), O_RDWR | O_NOCTTY);
