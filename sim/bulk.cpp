@@ -48,7 +48,7 @@ void note_packet_sent(Channel &channel) {
 size_t next_packet(Channel &channel, int max_packet, uint8_t *packet) {
   packet[0] = static_cast<uint8_t>(channel.state.modem_status | 0x01);
   packet[1] = channel.state.line_status;
-  size_t payload = std::min(channel.rx.size(), static_cast<size_t>(max_packet - 2));
+  size_t payload = std::min(channel.rx.size(), static_cast<size_t>(std::max(max_packet - 2, 0)));
   std::copy_n(channel.rx.begin(), payload, packet + 2);
   channel.rx.erase(channel.rx.begin(), channel.rx.begin() + static_cast<std::ptrdiff_t>(payload));
   return payload + 2;
@@ -86,7 +86,7 @@ SIM_EXPORT int usb_bulk_read(usb_dev_handle *handle, int endpoint, char *bytes, 
   const bool forever = timeout <= 0;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeout);
   std::optional<Clock::time_point> idle_until;  // when the latency timer of an empty queue runs out
-  std::vector<uint8_t> packet(static_cast<size_t>(chip->max_packet));
+  std::vector<uint8_t> packet(static_cast<size_t>(std::max(chip->max_packet, 2)));
   int got = 0;
 
   // Waits for a change or until `until`; false when the transfer's own

@@ -22,8 +22,9 @@ Channel *find_channel(int chip, int channel) {
 
 std::shared_ptr<Chip> make_chip(const vexa_sim_chip_config &config) {
   if (config.interfaces < 0 || config.interfaces > 4) return nullptr;
-  if (config.max_packet_size < 0 || (config.max_packet_size > 0 && config.max_packet_size < 8) ||
-      config.max_packet_size > 1024)
+  // Packet sizes of 2 or less are nonsense on a bulk endpoint, but a broken
+  // device may report them: the library must refuse such a chip, so it exists.
+  if (config.max_packet_size < 0 || config.max_packet_size > 1024)
     return nullptr;
   if (config.eeprom_words != 0 && config.eeprom_words != 64 && config.eeprom_words != 128 &&
       config.eeprom_words != 256)

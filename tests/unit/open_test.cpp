@@ -14,10 +14,11 @@ class Opening : public SimTest {
 
   // Opens and expects a failure with a null handle output and nothing left open.
   static void ExpectOpenFails(int index, KX_STATUS expected) {
+    int open_before = vexa_sim_open_handles();
     KX_HANDLE handle = reinterpret_cast<KX_HANDLE>(0x1);
     EXPECT_EQ(KX_Open(index, &handle), expected);
     EXPECT_EQ(handle, nullptr);
-    EXPECT_EQ(vexa_sim_open_handles(), 0);
+    EXPECT_EQ(vexa_sim_open_handles(), open_before) << "a failed open left a USB handle open";
   }
   static void ExpectOpenExFails(const char *name, uint32_t flags, KX_STATUS expected) {
     KX_HANDLE handle = reinterpret_cast<KX_HANDLE>(0x1);
