@@ -1,0 +1,143 @@
+#include "bench_support.h"
+
+#include <sys/resource.h>
+#include <time.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace vexa_bench {
+
+namespace {
+bool quick_mode = false;
+
+double Seconds(const timeval &tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec * 1e-6; }
+double Seconds(const timespec &ts) { return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9; }
+}  // namespace
+
+bool Quick() { return quick_mode; }
+void SetQuick(bool quick) { quick_mode = quick; }
+
+SimBus::SimBus() {
+  vexa_sim_reset();
+  vexa_sim_log_bulk(0);
+}
+
+SimBus::~SimBus() {
+  for (KX_HANDLE handle : handles_) KX_Close(handle);
+  for (usb_dev_handle *handle : raw_) {
+    usb_release_interface(handle, 0);
+    usb_close(handle);
+  }
+  vexa_sim_reset();
+}
+
+int SimBus::AddChip(int packet_size, int interfaces, int eeprom_words, uint16_t bcd) {
+  char serial[16];
+  std::snprintf(serial, sizeof serial, "BN%04d", next_serial_++);
+  vexa_sim_chip_config config = {};
+  config.serial = serial;
+  config.product = "Bench bridge";
+  config.manufacturer = "Bench";
+  config.interfaces = interfaces;
+  config.max_packet_size = packet_size;
+  config.eeprom_words = eeprom_words;
+  config.bcd_device = bcd;
+  return vexa_sim_add_chip(&config);
+}
+
+KX_HANDLE SimBus::Open(int index) {
+  KX_HANDLE handle = nullptr;
+  if (KX_Open(index, &handle) != KX_OK) return nullptr;
+  handles_.push_back(handle);
+  return handle;
+}
+
+KX_STATUS SimBus::Close(KX_HANDLE handle) {
+  for (auto it = handles_.begin(); it != handles_.end(); ++it) {
+    if (*it == handle) {
+      handles_.erase(it);
+      return KX_Close(handle);
+    }
+  }
+  return KX_ERR_PARAMETER;
+}
+
+usb_dev_handle *SimBus::OpenRaw(int nth) {
+  usb_init();
+  usb_find_busses();
+  usb_find_devices();
+  int seen = 0;
+  for (usb_bus *bus = usb_get_busses(); bus; bus = bus->next) {
+    for (struct usb_device *device = bus->devices; device; device = device->next) {
+      if (seen++ != nth) continue;
+      usb_dev_handle *handle = usb_open(device);
+      if (!handle) return nullptr;
+      if (usb_claim_interface(handle, 0) != 0) {
+        usb_close(handle);
+        return nullptr;
+      }
+      raw_.push_back(handle);
+      return handle;
+    }
+  }
+  return nullptr;
+}
+
+double Now() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return Seconds(ts);
+}
+
+double ProcessCpuSeconds() {
+  rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+double ThreadCpuSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return Seconds(ts);
+}
+
+void SleepFor(double seconds) {
+  timespec ts;
+  ts.tv_sec = static_cast<time_t>(seconds);
+  ts.tv_nsec = static_cast<long>((seconds - static_cast<double>(ts.tv_sec)) * 1e9);
+  while (nanosleep(&ts, &ts) != 0) {
+  }
+}
+
+Pattern::Pattern() : reference_(kPeriod + kMaxCheck) {
+  for (size_t i = 0; i < reference_.size(); ++i) reference_[i] = static_cast<uint8_t>(i % kPeriod);
+}
+
+std::vector<uint8_t> Pattern::Make(uint64_t offset, size_t n) const {
+  std::vector<uint8_t> data(n);
+  uint32_t value = static_cast<uint32_t>(offset % kPeriod);
+  for (size_t i = 0; i < n; ++i) {
+    data[i] = static_cast<uint8_t>(value);
+    if (++value == kPeriod) value = 0;
+  }
+  return data;
+}
+
+bool Pattern::Matches(uint64_t offset, const uint8_t *data, size_t n) const {
+  if (n > kMaxCheck) return false;
+  return std::memcmp(data, reference_.data() + offset % kPeriod, n) == 0;
+}
+
+size_t StripStatusBytes(const uint8_t *transfer, size_t length, size_t packet, uint8_t *out) {
+  size_t payload = 0;
+  for (size_t at = 0; at < length; at += packet) {
+    const size_t size = length - at < packet ? length - at : packet;
+    if (size <= 2) continue;
+    std::memcpy(out + payload, transfer + at + 2, size - 2);
+    payload += size - 2;
+  }
+  return payload;
+}
+
+}  // namespace vexa_bench

@@ -1,0 +1,233 @@
+// Wake-up latency: from a byte entering the simulated chip's queue to the
+// return of a waiting KX_Read, and to the signal of a registered event object;
+// the baseline is a pseudo-terminal pair, where a blocked read() on one side
+// returns after a write() on the other, as with a kernel serial driver.
+#include <benchmark/benchmark.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "bench_support.h"
+#include "families.h"
+#include "stats.h"
+
+namespace vexa_bench {
+
+namespace {
+
+// Time the main thread leaves a waiter that has announced itself before it
+// triggers: long enough for the waiter to be blocked, not only about to be.
+constexpr double kSettleSeconds = 200e-6;
+constexpr auto kSampleLimit = std::chrono::seconds(10);
+
+// The two sides of one sample: the waiter says it is about to block, then
+// reports when its wait returned.
+class Handshake {
+ public:
+  void Ready() {
+    std::lock_guard<std::mutex> hold(lock_);
+    ready_ = true;
+    changed_.notify_all();
+  }
+  bool WaitReady() {
+    std::unique_lock<std::mutex> hold(lock_);
+    const bool ok = changed_.wait_for(hold, kSampleLimit, [&] { return ready_; });
+    ready_ = false;
+    return ok;
+  }
+  void Returned(double at) {
+    std::lock_guard<std::mutex> hold(lock_);
+    returned_at_ = at;
+    returned_ = true;
+    changed_.notify_all();
+  }
+  // When the waiter's wait returned, or a negative value if it never did.
+  double WaitReturned() {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (!changed_.wait_for(hold, kSampleLimit, [&] { return returned_; })) return -1;
+    returned_ = false;
+    return returned_at_;
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool ready_ = false;
+  bool returned_ = false;
+  double returned_at_ = 0;
+};
+
+// Runs `samples` cycles: `wait` blocks on the waiter thread until the byte
+// that `trigger` sends has arrived and returns when its wait ended (negative:
+// it failed); `blocked` runs on the main thread after the waiter's
+// announcement and before the settle time.
+bool Sample(size_t samples, const std::function<double(Handshake &)> &wait,
+            const std::function<void()> &blocked, const std::function<void()> &trigger,
+            std::vector<double> *latencies) {
+  Handshake handshake;
+  std::atomic<bool> stop{false};
+  bool waiter_ok = true;
+  std::thread waiter([&] {
+    for (size_t i = 0; i < samples && waiter_ok && !stop.load(); ++i) {
+      const double returned = wait(handshake);
+      if (returned < 0) waiter_ok = false;
+      handshake.Returned(returned);
+    }
+  });
+  bool ok = true;
+  for (size_t i = 0; i < samples; ++i) {
+    if (!handshake.WaitReady()) {
+      ok = false;
+      break;
+    }
+    if (blocked) blocked();
+    SleepFor(kSettleSeconds);
+    const double sent = Now();
+    trigger();
+    const double returned = handshake.WaitReturned();
+    if (returned < 0) {
+      ok = false;
+      break;
+    }
+    latencies->push_back(returned - sent);
+  }
+  if (!ok) {
+    // One more byte frees a waiter still blocked on a sample that went wrong.
+    stop.store(true);
+    trigger();
+  }
+  waiter.join();
+  return ok && waiter_ok;
+}
+
+void Report(benchmark::State &state, const std::vector<double> &latencies) {
+  const Summary summary = Summarise(latencies);
+  state.counters["p50_s"] = summary.p50;
+  state.counters["p99_s"] = summary.p99;
+  state.counters["max_s"] = summary.max;
+  state.counters["samples"] = static_cast<double>(summary.count);
+}
+
+size_t Samples() { return ByMode<size_t>(500, 10000); }
+
+void PseudoTerminal(benchmark::State &state) {
+  int master = -1, slave = -1;
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+    state.SkipWithError("openpty failed");
+    return;
+  }
+  termios raw;
+  tcgetattr(slave, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(slave, TCSANOW, &raw);
+  std::vector<double> latencies;
+  for (auto _ : state) {
+    const bool ok = Sample(
+        Samples(),
+        [&](Handshake &handshake) {
+          char c;
+          handshake.Ready();
+          return read(slave, &c, 1) == 1 ? Now() : -1.0;
+        },
+        nullptr, [&] { (void)!write(master, "x", 1); }, &latencies);
+    if (!ok) state.SkipWithError("a pseudo-terminal sample failed");
+  }
+  close(slave);
+  close(master);
+  Report(state, latencies);
+}
+
+void LibraryRead(benchmark::State &state) {
+  SimBus bus;
+  const int chip = bus.AddChip(64);
+  KX_HANDLE handle = bus.Open(0);
+  if (chip < 0 || !handle) {
+    state.SkipWithError("cannot open the simulated chip");
+    return;
+  }
+  KX_SetTimeouts(handle, 5000, 0);
+  const uint8_t byte = 0x5A;
+  std::vector<double> latencies;
+  for (auto _ : state) {
+    const bool ok = Sample(
+        Samples(),
+        [&](Handshake &handshake) {
+          uint8_t c = 0;
+          uint32_t got = 0;
+          handshake.Ready();
+          const bool ok = KX_Read(handle, &c, 1, &got) == KX_OK && got == 1 && c == byte;
+          return ok ? Now() : -1.0;
+        },
+        nullptr, [&] { vexa_sim_queue_rx(chip, 0, &byte, 1); }, &latencies);
+    if (!ok) state.SkipWithError("a KX_Read sample failed");
+  }
+  Report(state, latencies);
+}
+
+void LibraryEvent(benchmark::State &state) {
+  SimBus bus;
+  const int chip = bus.AddChip(64);
+  KX_HANDLE handle = bus.Open(0);
+  if (chip < 0 || !handle) {
+    state.SkipWithError("cannot open the simulated chip");
+    return;
+  }
+  KX_SetTimeouts(handle, 5000, 0);
+  KX_EVENT_HANDLE event;
+  pthread_mutex_init(&event.mutex, nullptr);
+  pthread_cond_init(&event.cond, nullptr);
+  KX_SetEventNotification(handle, KX_EVENT_RX_DATA, &event);
+  const uint8_t byte = 0x5A;
+  std::vector<double> latencies;
+  for (auto _ : state) {
+    const bool ok = Sample(
+        Samples(),
+        [&](Handshake &handshake) {
+          // The event mutex is held from the announcement until the wait
+          // releases it, so the main thread's lock of it proves we are waiting.
+          pthread_mutex_lock(&event.mutex);
+          handshake.Ready();
+          uint32_t events = 0;
+          while (KX_GetEventStatus(handle, &events) == KX_OK && !(events & KX_EVENT_RX_DATA))
+            pthread_cond_wait(&event.cond, &event.mutex);
+          pthread_mutex_unlock(&event.mutex);
+          const double signalled = Now();
+          // Empty the ring again; the sample is the signal, not this read.
+          uint8_t c = 0;
+          uint32_t got = 0;
+          const bool drained = KX_Read(handle, &c, 1, &got) == KX_OK && c == byte;
+          return drained ? signalled : -1.0;
+        },
+        [&] {
+          pthread_mutex_lock(&event.mutex);
+          pthread_mutex_unlock(&event.mutex);
+        },
+        [&] { vexa_sim_queue_rx(chip, 0, &byte, 1); }, &latencies);
+    if (!ok) state.SkipWithError("an event sample failed");
+  }
+  KX_SetEventNotification(handle, 0, nullptr);
+  bus.Close(handle);
+  pthread_cond_destroy(&event.cond);
+  pthread_mutex_destroy(&event.mutex);
+  Report(state, latencies);
+}
+
+void Configure(benchmark::internal::Benchmark *benchmark) {
+  benchmark->UseRealTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+void RegisterWakeupLatency() {
+  Configure(benchmark::RegisterBenchmark("wake/pty", PseudoTerminal));
+  Configure(benchmark::RegisterBenchmark("wake/read", LibraryRead));
+  Configure(benchmark::RegisterBenchmark("wake/event", LibraryEvent));
+}
+
+}  // namespace vexa_bench
