@@ -6,11 +6,12 @@
 # install the same files again with one, which is what the Debian packages
 # are cut from. The target's header path is relative to the top folder, so
 # the rule is made there.
-set(VEXA_COMPONENT_INSTALL
-  TARGETS vexa
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
-  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
-cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL install ${VEXA_COMPONENT_INSTALL})
+# A deferred call expands its arguments when it runs, in the top folder's
+# scope, so the values are written into it here.
+cmake_language(EVAL CODE "
+  cmake_language(DEFER DIRECTORY [[${PROJECT_SOURCE_DIR}]] CALL install TARGETS vexa
+    LIBRARY DESTINATION [[${CMAKE_INSTALL_LIBDIR}]] COMPONENT runtime NAMELINK_COMPONENT dev
+    PUBLIC_HEADER DESTINATION [[${CMAKE_INSTALL_INCLUDEDIR}]] COMPONENT dev)")
 
 # pkg-config; the prefix is found from the .pc file's own place, so that a
 # staged, packaged or relocated install stays right.
