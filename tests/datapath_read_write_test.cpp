@@ -1,4 +1,5 @@
 // KX_Read and KX_Write through the simulated chip.
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -190,6 +191,59 @@ TEST_F(ReadWrite, CountsFrom2To31UpAreUnsigned) {
   vexa_sim_log_clear();
   EXPECT_EQ(KX_Write(handle_, data.data(), 0xFFFFFFFFu, &written), KX_ERR_WRITE);
   EXPECT_EQ(BulkSizes(VEXA_SIM_LOG_BULK_OUT), (std::vector<int>{4096}));
+}
+
+// Reads with short time-outs racing incoming data and receive purges on the
+// real reader thread. Counts and buffers are checked once everything has
+// stopped, so a late delivery into a finished call shows.
+TEST_F(ReadWrite, StressShortTimeoutsDataAndPurges) {
+  ASSERT_EQ(KX_SetTimeouts(handle_, 2, 0), KX_OK);
+  std::atomic<bool> stop{false};
+  std::thread feeder([&] {
+    std::vector<uint8_t> chunk(97);
+    for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint8_t>(i % 200);  // never 0xEE
+    while (!stop.load()) {
+      if (vexa_sim_rx_pending(chip_, 0) < 4000) vexa_sim_queue_rx(chip_, 0, chunk.data(), chunk.size());
+      std::this_thread::sleep_for(std::chrono::microseconds(300));
+    }
+  });
+  std::thread purger([&] {
+    while (!stop.load()) {
+      KX_Purge(handle_, KX_PURGE_RX);
+      std::this_thread::sleep_for(milliseconds(4));
+    }
+  });
+  struct Call {
+    std::vector<uint8_t> buffer;
+    uint32_t returned;
+    uint32_t returned_at_return;
+    KX_STATUS status;
+  };
+  std::vector<Call> calls;
+  calls.reserve(400);
+  for (int i = 0; i < 400; ++i) {
+    const uint32_t n = 1 + static_cast<uint32_t>(i * 53 % 700);
+    calls.push_back({std::vector<uint8_t>(n, 0xEE), 0, 0, 0});
+    Call &call = calls.back();
+    call.status = KX_Read(handle_, call.buffer.data(), n, &call.returned);
+    call.returned_at_return = call.returned;
+  }
+  stop.store(true);
+  feeder.join();
+  purger.join();
+  int timeouts = 0;
+  for (const auto &call : calls) {
+    const uint32_t n = static_cast<uint32_t>(call.buffer.size());
+    ASSERT_TRUE(call.status == KX_OK || call.status == KX_ERR_IO) << call.status;
+    ASSERT_EQ(call.returned, call.returned_at_return);
+    ASSERT_LE(call.returned, n);
+    if (call.status == KX_ERR_IO) {
+      ++timeouts;
+      ASSERT_LT(call.returned, n);
+    }
+    for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(call.buffer[i] == 0xEE, i >= call.returned) << i;
+  }
+  EXPECT_GT(timeouts, 0);
 }
 
 }  // namespace
