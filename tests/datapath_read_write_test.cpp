@@ -25,20 +25,6 @@ class ReadWrite : public SimTest {
   KX_HANDLE handle_ = nullptr;
 };
 
-TEST_F(ReadWrite, DirectReadTakesBufferedBytesAtOnce) {
-  const auto sent = Pattern(100);
-  ASSERT_TRUE(Deliver(chip_, 0, sent));
-  ASSERT_TRUE(Eventually([&] { return Queued(handle_) == 100; }));
-  std::vector<uint8_t> buffer(100);
-  uint32_t got = 0;
-  ASSERT_EQ(KX_Read(handle_, buffer.data(), 40, &got), KX_OK);
-  EXPECT_EQ(got, 40u);
-  ASSERT_EQ(KX_Read(handle_, buffer.data() + 40, 60, &got), KX_OK);
-  EXPECT_EQ(got, 60u);
-  EXPECT_EQ(buffer, sent);
-  EXPECT_EQ(Queued(handle_), 0u);
-}
-
 TEST_F(ReadWrite, WaitingReadCompletesWhenTheRestArrives) {
   ASSERT_TRUE(Deliver(chip_, 0, Pattern(100)));
   ASSERT_TRUE(Eventually([&] { return Queued(handle_) == 100; }));
@@ -107,25 +93,6 @@ TEST_F(ReadWrite, ReceivePurgeEndsAWaitingReadWithWhatArrived) {
   EXPECT_EQ(got, 5u);
   EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 5), "hello");
   EXPECT_EQ(State(chip_, 0).rx_purges, 6u);
-}
-
-TEST_F(ReadWrite, PurgeWithoutTimeoutNeverLeavesAReadHanging) {
-  // Purges at every moment of a read's life: each read must come back.
-  for (int round = 0; round < 50; ++round) {
-    uint8_t buffer[16];
-    uint32_t got = 0;
-    std::atomic<bool> done{false};
-    std::thread reader([&] {
-      KX_Read(handle_, buffer, sizeof buffer, &got);
-      done = true;
-    });
-    std::this_thread::sleep_for(std::chrono::microseconds(round * 40));
-    while (!done.load()) {
-      KX_Purge(handle_, KX_PURGE_RX);
-      std::this_thread::sleep_for(milliseconds(1));
-    }
-    reader.join();
-  }
 }
 
 TEST_F(ReadWrite, WritesGoOutIn4096ByteTransfers) {
