@@ -1,0 +1,106 @@
+// Bulk-in streams of any transfer lengths, packet contents and status bytes
+// against the receive ring, on a hand-made device record: the payload that
+// comes out of the ring is exactly the payload that went in, in order, and
+// the status fields hold what the last packet said.
+#include <pthread.h>
+
+#include <memory>
+#include <vector>
+
+#include "bulk_in.h"
+#include "fuzz_input.h"
+#include "ring.h"
+
+namespace {
+
+constexpr uint32_t kRingBytes = 65536;
+
+struct Record {
+  norvec_device device;
+  std::unique_ptr<uint8_t[]> ring{new uint8_t[kRingBytes]};
+  _EVENT_HANDLE event;
+
+  explicit Record(uint32_t packet) {
+    device.max_packet_size = packet;
+    device.rx_buffer = ring.get();
+    device.rx_capacity = kRingBytes - 2 * (kRingBytes / packet);
+    device.rx_free = device.rx_capacity;
+    pthread_mutex_init(&device.rx_lock, nullptr);
+    pthread_cond_init(&device.rx_space, nullptr);
+    pthread_mutex_init(&event.mutex, nullptr);
+    pthread_cond_init(&event.cond, nullptr);
+  }
+  ~Record() {
+    pthread_cond_destroy(&event.cond);
+    pthread_mutex_destroy(&event.mutex);
+    pthread_cond_destroy(&device.rx_space);
+    pthread_mutex_destroy(&device.rx_lock);
+  }
+
+  void Drain(std::vector<uint8_t> *out, uint32_t most) {
+    pthread_mutex_lock(&device.rx_lock);
+    uint32_t queued = RingQueuedLocked(&device);
+    uint32_t n = queued < most ? queued : most;
+    size_t at = out->size();
+    out->resize(at + n);
+    if (n) RingTakeLocked(&device, out->data() + at, n);
+    pthread_mutex_unlock(&device.rx_lock);
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  FuzzInput in(data, size);
+  const uint32_t packets[] = {3, 8, 64, 512};
+  const uint8_t shape = in.Byte();
+  const uint32_t packet = shape & 0x80 ? 3 + shape % 125 : packets[shape % 4];
+  Record record(packet);
+  norvec_device &device = record.device;
+  if (shape & 0x40) {
+    device.event_handle.store(&record.event);
+    device.event_mask.store(KX_EVENT_RX_DATA | KX_EVENT_MODEM_CHANGED);
+    device.event_flags.store(1);
+  }
+
+  std::vector<uint8_t> expected, received, transfer;
+  int modem = -1, line = -1;
+  while (in.remaining() > 0) {
+    const uint8_t op = in.Byte();
+    if (op < 0x30) {
+      record.Drain(&received, static_cast<uint32_t>(op) * 997);
+      continue;
+    }
+    // One transfer of up to 4096 bytes, cut into packets of the endpoint's size.
+    const uint32_t length = in.Word() % 4097;
+    transfer.resize(length);
+    for (uint32_t k = 0; k < length; ++k) transfer[k] = in.Byte();
+    uint32_t payload = 0;
+    for (uint32_t at = 0; at < length; at += packet) {
+      const uint32_t n = length - at < packet ? length - at : packet;
+      if (n > 2) payload += n - 2;
+    }
+    // The reader thread never hands over more than the ring has room for.
+    pthread_mutex_lock(&device.rx_lock);
+    const uint32_t room = device.rx_free;
+    pthread_mutex_unlock(&device.rx_lock);
+    if (payload > room) record.Drain(&received, kRingBytes);
+    for (uint32_t at = 0; at < length; at += packet) {
+      const uint32_t n = length - at < packet ? length - at : packet;
+      modem = transfer[at] & 0xF0;
+      if (n >= 2) line = transfer[at + 1];
+      if (n > 2) expected.insert(expected.end(), &transfer[at + 2], &transfer[at + n]);
+    }
+    ProcessBulkInData(&device, transfer.data(), static_cast<int>(length));
+    if (modem >= 0) FUZZ_CHECK(device.modem_status.load() == modem);
+    if (line >= 0) FUZZ_CHECK(device.line_status.load() == line);
+    FUZZ_CHECK(device.rx_free <= device.rx_capacity);
+    FUZZ_CHECK(device.rx_write_pos < device.rx_capacity && device.rx_read_pos < device.rx_capacity);
+  }
+  record.Drain(&received, kRingBytes);
+  FUZZ_CHECK(received == expected);
+  FUZZ_CHECK(device.rx_free == device.rx_capacity);
+  const uint32_t events = device.event_status.load();
+  FUZZ_CHECK((events & ~3u) == 0);
+  return 0;
+}

@@ -1,0 +1,80 @@
+// Takes typed values off the front of a fuzzer's input; past its end every
+// value reads as zero, so a target never reads outside the input.
+#ifndef VEXA_FUZZ_INPUT_H
+#define VEXA_FUZZ_INPUT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+class FuzzInput {
+ public:
+  FuzzInput(const uint8_t *data, size_t size) : data_(data), size_(size) {}
+
+  size_t remaining() const { return size_ - pos_; }
+
+  uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+  uint16_t Word() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
+  uint32_t Long() { return static_cast<uint32_t>(Word() | static_cast<uint32_t>(Word()) << 16); }
+  bool Flag() { return Byte() & 1; }
+
+  // A string of up to max bytes: a length byte (scaled), then the bytes; a
+  // NUL in the input ends it early, as it would for a C caller.
+  std::string Text(size_t max) {
+    size_t length = Byte();
+    if (max > 255) length = length * max / 255;
+    if (length > max) length = max;
+    std::string text;
+    for (size_t k = 0; k < length && pos_ < size_; ++k) {
+      char c = static_cast<char>(data_[pos_++]);
+      if (c == '\0') break;
+      text.push_back(c);
+    }
+    return text;
+  }
+
+  // Whatever is left, as raw bytes.
+  const uint8_t *Rest(size_t *length) {
+    *length = size_ - pos_;
+    const uint8_t *rest = data_ + pos_;
+    pos_ = size_;
+    return rest;
+  }
+
+ private:
+  const uint8_t *data_;
+  size_t size_;
+  size_t pos_ = 0;
+};
+
+// A broken promise of the library: stop here so the fuzzer keeps the input.
+#define FUZZ_CHECK(condition) \
+  do {                        \
+    if (!(condition)) std::abort(); \
+  } while (0)
+
+// Output buffers with guard bytes on both sides.
+template <size_t N, size_t Guard = 16>
+struct Guarded {
+  static constexpr uint8_t kGuard = 0xCD;
+  uint8_t bytes[Guard + N + Guard];
+  Guarded() {
+    for (auto &b : bytes) b = kGuard;
+  }
+  uint8_t *data() { return bytes + Guard; }
+  char *text() { return reinterpret_cast<char *>(bytes + Guard); }
+  bool Intact() const {
+    for (size_t k = 0; k < Guard; ++k)
+      if (bytes[k] != kGuard || bytes[Guard + N + k] != kGuard) return false;
+    return true;
+  }
+  // Whether a NUL ends a string inside the buffer.
+  bool Terminated() const {
+    for (size_t k = 0; k < N; ++k)
+      if (bytes[Guard + k] == 0) return true;
+    return false;
+  }
+};
+
+#endif  // VEXA_FUZZ_INPUT_H

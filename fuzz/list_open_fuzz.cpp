@@ -1,0 +1,101 @@
+// Listing and opening by name with any strings and flags, against chips whose
+// serial numbers and descriptions come from the input too. Every call gives a
+// documented status, writes only inside the buffers it was given, and no
+// USB handle stays open.
+#include <string>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "vexa.h"
+#include "vexa_sim.h"
+
+namespace {
+
+bool OneOf(KX_STATUS status, std::initializer_list<KX_STATUS> allowed) {
+  for (KX_STATUS s : allowed)
+    if (status == s) return true;
+  return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  FuzzInput in(data, size);
+  vexa_sim_reset();
+  const int chips = in.Byte() % 4;
+  std::vector<std::string> strings;
+  for (int k = 0; k < chips; ++k) {
+    const uint8_t kind = in.Byte();
+    std::string serial = in.Text(300), product = in.Text(300);
+    vexa_sim_chip_config config = {};
+    const uint16_t revisions[4] = {0x0400, 0x0200, 0x0500, 0x0600};
+    config.bcd_device = revisions[kind % 4];
+    config.interfaces = kind % 4 == 2 ? 2 : 1;
+    config.serial = (kind & 0x10) ? nullptr : serial.c_str();
+    config.product = (kind & 0x20) ? nullptr : product.c_str();
+    vexa_sim_add_chip(&config);
+  }
+
+  const uint8_t mode = in.Byte() % 5;
+  const uint32_t fuzzed = in.Long();
+  constexpr uint32_t kModes = KX_LIST_COUNT | KX_LIST_INDEXED | KX_LIST_EVERY;
+  switch (mode) {
+    case 0: {
+      uint32_t count = 0;
+      const uint32_t flags = in.Flag() ? KX_LIST_COUNT : (fuzzed | KX_LIST_COUNT);
+      const KX_STATUS status = KX_ListDevices(&count, nullptr, flags);
+      FUZZ_CHECK(flags == KX_LIST_COUNT ? status == KX_OK : status == KX_ERR_PARAMETER);
+      if (status == KX_OK) FUZZ_CHECK(count <= 8);
+      break;
+    }
+    case 1: {
+      Guarded<258> name;
+      const uintptr_t index = in.Byte() % 10;
+      const uint32_t flags = (fuzzed & ~kModes) | KX_LIST_INDEXED;
+      const KX_STATUS status =
+          KX_ListDevices(reinterpret_cast<void *>(index), name.text(), flags);
+      FUZZ_CHECK(OneOf(status, {KX_OK, KX_ERR_NOT_FOUND, KX_ERR_OTHER, KX_ERR_PARAMETER}));
+      FUZZ_CHECK(name.Intact());
+      if (status == KX_OK) FUZZ_CHECK(name.Terminated());
+      break;
+    }
+    case 2: {
+      Guarded<258> buffers[4];
+      const int slots = in.Byte() % 5;
+      char *array[5] = {};
+      for (int k = 0; k < slots; ++k) array[k] = buffers[k].text();
+      uint32_t count = 0xFFFFFFFFu;
+      const uint32_t flags = (fuzzed & ~kModes) | KX_LIST_EVERY;
+      const KX_STATUS status = KX_ListDevices(array, &count, flags);
+      FUZZ_CHECK(OneOf(status, {KX_OK, KX_ERR_NOT_FOUND, KX_ERR_OTHER, KX_ERR_PARAMETER}));
+      for (auto &buffer : buffers) FUZZ_CHECK(buffer.Intact());
+      if (status == KX_OK) FUZZ_CHECK(count <= static_cast<uint32_t>(slots));
+      break;
+    }
+    case 3: {
+      // Reach the devices: the bus list is built by the first listing.
+      uint32_t count = 0;
+      KX_ListDevices(&count, nullptr, KX_LIST_COUNT);
+      const std::string name = in.Text(600);
+      KX_HANDLE handle = reinterpret_cast<KX_HANDLE>(0x1);
+      const KX_STATUS status = KX_OpenEx(name.c_str(), fuzzed, &handle);
+      FUZZ_CHECK(OneOf(status, {KX_OK, KX_ERR_NOT_FOUND, KX_ERR_NOT_OPENED, KX_ERR_PARAMETER,
+                                KX_ERR_OTHER}));
+      FUZZ_CHECK((status == KX_OK) == (handle != nullptr));
+      if (handle) FUZZ_CHECK(KX_Close(handle) == KX_OK);
+      break;
+    }
+    default: {
+      KX_HANDLE handle = nullptr;
+      const int index = static_cast<int>(fuzzed % 16) - 4;
+      const KX_STATUS status = KX_Open(index, &handle);
+      FUZZ_CHECK(OneOf(status, {KX_OK, KX_ERR_NOT_FOUND, KX_ERR_NOT_OPENED, KX_ERR_OTHER,
+                                KX_ERR_PARAMETER}));
+      FUZZ_CHECK((status == KX_OK) == (handle != nullptr));
+      if (handle) FUZZ_CHECK(KX_Close(handle) == KX_OK);
+      break;
+    }
+  }
+  FUZZ_CHECK(vexa_sim_open_handles() == 0);
+  return 0;
+}
