@@ -187,6 +187,9 @@ std::vector<Figure> StandardFigures() {
     const std::string l = line.name, library = std::string("line/library/") + line.key;
     figures.push_back(Plain("line rate " + l + ", payload rate vs paced", {library, "rate_Bps"},
                             {library, "paced_Bps"}, Unit::BytesPerSecond, Goal::RatioAtLeast, 0.99, "≥ 0.99×"));
+    // The same pacing read by an application's own loop shows what the simulated bus itself allows.
+    figures.push_back(Plain("line rate " + l + ", payload rate vs raw paced loop", {library, "rate_Bps"},
+                            {std::string("line/baseline/") + line.key, "rate_Bps"}, Unit::BytesPerSecond));
     figures.push_back(Plain("line rate " + l + ", bytes lost", {library, "lost_bytes"}, {}, Unit::Count,
                             Goal::ValueAtMost, 0, "0"));
     figures.push_back(Plain("line rate " + l + ", stream in order", {library, "in_order"}, {}, Unit::Count,
