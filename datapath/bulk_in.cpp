@@ -127,7 +127,9 @@ class Reader {
         InTransferLength(room, device_->max_packet_size, size_in_use_, bytes_per_transfer_);
     const bool single_packet = room < device_->max_packet_size;
 
-    // While streaming is paused no transfer starts; buffered bytes stay readable.
+    // While streaming is paused no transfer starts. Buffered bytes stay
+    // readable by direct reads; a read left waiting is served once streaming
+    // resumes (or ends at its time-out).
     WaitWhileInTaskStopped(device_);
     if (device_->stop_reader.load()) return ReaderState::Check;
 
