@@ -39,12 +39,6 @@ int usb_start_bulk_in() {
   return 0;
 }
 
-bool InTaskStopped() {
-  Gate &g = gate();
-  std::lock_guard<std::mutex> hold(g.lock);
-  return g.stopped;
-}
-
 void WaitWhileInTaskStopped(norvec_device *device) {
   Gate &g = gate();
   std::unique_lock<std::mutex> hold(g.lock);

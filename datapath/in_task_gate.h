@@ -14,7 +14,4 @@ KX_INTERNAL void WaitWhileInTaskStopped(norvec_device *device);
 // Wakes every reader waiting at the gate so that it rechecks its stop flag.
 KX_INTERNAL void WakeInTaskGate();
 
-// True while the gate is closed.
-KX_INTERNAL bool InTaskStopped();
-
 #endif  // VEXA_IN_TASK_GATE_H
