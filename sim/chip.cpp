@@ -1,5 +1,5 @@
 // A chip's identity, channels and EEPROM, as made from a configuration.
-#include "sim_internal.h"
+#include "sim_model.h"
 
 namespace vexa_sim {
 

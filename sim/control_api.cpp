@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sim_internal.h"
+#include "sim_model.h"
 
 using namespace vexa_sim;
 
@@ -26,7 +26,7 @@ int with_channel(int chip, int channel, F change) {
 SIM_EXPORT void vexa_sim_reset(void) {
   Lock lock(sim().mutex);
   Sim &s = sim();
-  free_bus();
+  if (s.on_reset) s.on_reset();
   // Wake anything still waiting on a chip (there should be nothing).
   for (auto &chip : s.chips) chip->changed.notify_all();
   s.chips.clear();
@@ -136,6 +136,10 @@ SIM_EXPORT int vexa_sim_set_pacing(int chip, int channel, int mode) {
 SIM_EXPORT int vexa_sim_set_write_limit(int chip, int channel, int max_bytes) {
   if (max_bytes < 0) return -1;
   return with_channel(chip, channel, [&](Channel &c) { c.write_limit = max_bytes; });
+}
+
+SIM_EXPORT int vexa_sim_set_kernel_driver(int chip, int channel, const char *name) {
+  return with_channel(chip, channel, [&](Channel &c) { c.kernel_driver = name ? name : ""; });
 }
 
 SIM_EXPORT int vexa_sim_get_state(int chip, int channel, vexa_sim_channel_state *state) {

@@ -1,6 +1,6 @@
 // Injected failures: each rule lets `skip` matching calls pass, then makes
 // `count` of them (or all, with -1) return its result.
-#include "sim_internal.h"
+#include "sim_model.h"
 
 namespace vexa_sim {
 

@@ -2,7 +2,7 @@
 // bulk transfer, oldest first, keeping only the newest entries.
 #include <algorithm>
 
-#include "sim_internal.h"
+#include "sim_model.h"
 
 namespace vexa_sim {
 namespace {

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "sim_internal.h"
+#include "sim_model.h"
 
 namespace vexa_sim {
 namespace {

@@ -82,6 +82,9 @@ int vexa_sim_set_stalled(int chip, int channel, int on);
 int vexa_sim_set_pacing(int chip, int channel, int mode);
 /* At most this many bytes accepted per bulk OUT transfer (0 = no limit). */
 int vexa_sim_set_write_limit(int chip, int channel, int max_bytes);
+/* Binds a kernel driver of that name to the channel's interface (null or ""
+ * unbinds): claims fail with -EBUSY until it is detached. */
+int vexa_sim_set_kernel_driver(int chip, int channel, const char *name);
 
 /* ---- State ---- */
 
@@ -153,7 +156,9 @@ typedef struct vexa_sim_log_entry {
   int result;    /* what the call returned */
 } vexa_sim_log_entry;
 
-/* Copies up to max entries, oldest first; returns how many the log holds. */
+/* Descriptor reads (standard GET_DESCRIPTOR) are not logged; every other
+ * control request is. A bulk transfer is logged per URB of at most 16 KiB.
+ * Copies up to max entries, oldest first; returns how many the log holds. */
 size_t vexa_sim_log(vexa_sim_log_entry *entries, size_t max);
 void vexa_sim_log_clear(void);
 /* Whether bulk transfers are logged (default 1; streaming tests may turn it off). */

@@ -114,7 +114,12 @@ TEST_F(SimControlTest, OnlyVendorRequestsTheChipKnowsAreAnswered) {
   AddChip(Chip());
   UsbHandle h = OpenNth(0);
   unsigned char reply[18];
-  EXPECT_EQ(usb_control_msg(h.get(), 0x80, 6, 0x0100, 0, reinterpret_cast<char *>(reply), 18, 100), -EPIPE);
+  // Descriptor reads are answered, as by any device (libusb's string reads are such requests).
+  EXPECT_EQ(usb_control_msg(h.get(), 0x80, 6, 0x0100, 0, reinterpret_cast<char *>(reply), 18, 100), 18);
+  EXPECT_EQ(reply[1], USB_DT_DEVICE);
+  EXPECT_EQ(usb_control_msg(h.get(), 0x80, 6, 0x0F00, 0, reinterpret_cast<char *>(reply), 18, 100), -EPIPE)
+      << "a descriptor the device lacks";
+  EXPECT_EQ(usb_control_msg(h.get(), 0xA1, 1, 0, 0, reinterpret_cast<char *>(reply), 2, 100), -EPIPE);
   EXPECT_EQ(usb_control_msg(h.get(), 0x41, 1, 0x0101, 1, nullptr, 0, 100), -EPIPE);
   EXPECT_EQ(Out(h.get(), 8, 0, 1), -EPIPE);
   EXPECT_EQ(Out(h.get(), 0x20, 0, 1), -EPIPE);

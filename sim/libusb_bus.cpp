@@ -50,11 +50,6 @@ int check_handle(const Handle *handle) {
   return 0;
 }
 
-void release_claims(Handle *handle) {
-  for (Channel &channel : handle->chip->channels)
-    if (channel.claimed_by == handle) channel.claimed_by = nullptr;
-}
-
 void free_bus() {
   Sim &s = sim();
   if (s.bus) {
@@ -74,6 +69,14 @@ void free_bus() {
 }  // namespace vexa_sim
 
 using namespace vexa_sim;
+
+namespace {
+// The bus list is this transport's own state: the model's reset clears it.
+const bool reset_hook_installed = [] {
+  sim().on_reset = free_bus;
+  return true;
+}();
+}  // namespace
 
 SIM_EXPORT void usb_init(void) {
   static std::once_flag bridge_once;
@@ -165,7 +168,7 @@ SIM_EXPORT int usb_close(usb_dev_handle *handle) {
   if (!handle) return 0;
   {
     std::lock_guard<std::mutex> lock(sim().mutex);
-    release_claims(handle);
+    release_claims(*handle->chip, handle);
     --sim().open_handles;
   }
   delete handle;
@@ -178,23 +181,14 @@ SIM_EXPORT int usb_claim_interface(usb_dev_handle *handle, int interface) {
   if (result) return remember_result(result);
   Chip &chip = *handle->chip;
   if (fault_fires(VEXA_SIM_FAULT_CLAIM, chip.id, interface, -1, &result)) return remember_result(result);
-  if (interface < 0 || interface >= chip.interfaces) return remember_result(-ENOENT);
-  Channel &channel = chip.channels[static_cast<size_t>(interface)];
-  if (channel.claimed_by && channel.claimed_by != handle) return remember_result(-EBUSY);
-  channel.claimed_by = handle;
-  return 0;
+  return remember_result(claim_interface(chip, interface, handle));
 }
 
 SIM_EXPORT int usb_release_interface(usb_dev_handle *handle, int interface) {
   std::lock_guard<std::mutex> lock(sim().mutex);
   int result = check_handle(handle);
   if (result) return remember_result(result);
-  Chip &chip = *handle->chip;
-  if (interface < 0 || interface >= chip.interfaces ||
-      chip.channels[static_cast<size_t>(interface)].claimed_by != handle)
-    return remember_result(-EINVAL);
-  chip.channels[static_cast<size_t>(interface)].claimed_by = nullptr;
-  return 0;
+  return remember_result(release_interface(*handle->chip, interface, handle));
 }
 
 SIM_EXPORT int usb_set_configuration(usb_dev_handle *handle, int configuration) {
@@ -235,19 +229,23 @@ SIM_EXPORT int usb_reset(usb_dev_handle *handle) {
   return remember_result(check_handle(handle));
 }
 
-SIM_EXPORT int usb_get_driver_np(usb_dev_handle *handle, int, char *name, unsigned int namelen) {
+SIM_EXPORT int usb_get_driver_np(usb_dev_handle *handle, int interface, char *name, unsigned int namelen) {
   std::lock_guard<std::mutex> lock(sim().mutex);
   int result = check_handle(handle);
   if (result) return remember_result(result);
-  if (name && namelen) name[0] = '\0';
-  return remember_result(-ENODATA);  // no kernel driver is bound
+  std::string driver;
+  result = interface_driver(*handle->chip, interface, &driver);
+  if (result) return remember_result(result);
+  // As libusb 0.1: the name is cut to fit, without a guaranteed terminator.
+  if (name && namelen) std::strncpy(name, driver.c_str(), namelen);
+  return 0;
 }
 
-SIM_EXPORT int usb_detach_kernel_driver_np(usb_dev_handle *handle, int) {
+SIM_EXPORT int usb_detach_kernel_driver_np(usb_dev_handle *handle, int interface) {
   std::lock_guard<std::mutex> lock(sim().mutex);
   int result = check_handle(handle);
   if (result) return remember_result(result);
-  return remember_result(-ENODATA);
+  return remember_result(detach_kernel_driver(*handle->chip, interface));
 }
 
 SIM_EXPORT int usb_interrupt_write(usb_dev_handle *, int, const char *, int, int) {

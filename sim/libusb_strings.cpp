@@ -1,7 +1,6 @@
-// Descriptor and string reads, with libusb 0.1.12's conversion of string
+// Descriptor and string reads through the default pipe, with libusb 0.1.12's conversion of string
 // descriptors into 8-bit text.
 #include <cerrno>
-#include <cstring>
 
 #include "sim_internal.h"
 
@@ -9,25 +8,21 @@ using namespace vexa_sim;
 
 namespace {
 
-// One GET_DESCRIPTOR request: the device answers at most `size` bytes of the
-// descriptor, and stalls for one it does not have.
-int read_descriptor(usb_dev_handle *handle, int type, int index, void *buf, int size) {
+// One GET_DESCRIPTOR request on the default pipe, as libusb 0.1 sends it.
+int read_descriptor(usb_dev_handle *handle, int type, int index, int language, void *buf, int size) {
   std::lock_guard<std::mutex> lock(sim().mutex);
   int result = check_handle(handle);
   if (result) return result;
   if (!buf || size < 0) return -EINVAL;
-  std::vector<uint8_t> bytes = descriptor_bytes(*handle->chip, type, index & 0xFF);
-  if (bytes.empty()) return -EPIPE;
-  int n = static_cast<int>(bytes.size()) < size ? static_cast<int>(bytes.size()) : size;
-  std::memcpy(buf, bytes.data(), static_cast<size_t>(n));
-  return n;
+  return control_transfer(*handle->chip, handle, USB_ENDPOINT_IN, USB_REQ_GET_DESCRIPTOR,
+                          (type << 8) | (index & 0xFF), language, static_cast<uint8_t *>(buf), size);
 }
 
 }  // namespace
 
-SIM_EXPORT int usb_get_string(usb_dev_handle *handle, int index, int, char *buf, size_t buflen) {
+SIM_EXPORT int usb_get_string(usb_dev_handle *handle, int index, int language, char *buf, size_t buflen) {
   int size = buflen > 255 ? 255 : static_cast<int>(buflen);
-  return remember_result(read_descriptor(handle, USB_DT_STRING, index, buf, size));
+  return remember_result(read_descriptor(handle, USB_DT_STRING, index, language, buf, size));
 }
 
 SIM_EXPORT int usb_get_string_simple(usb_dev_handle *handle, int index, char *buf, size_t buflen) {
@@ -62,11 +57,11 @@ SIM_EXPORT int usb_get_string_simple(usb_dev_handle *handle, int index, char *bu
 
 SIM_EXPORT int usb_get_descriptor(usb_dev_handle *handle, unsigned char type, unsigned char index,
                                   void *buf, int size) {
-  return remember_result(read_descriptor(handle, type, index, buf, size));
+  return remember_result(read_descriptor(handle, type, index, 0, buf, size));
 }
 
 SIM_EXPORT int usb_get_descriptor_by_endpoint(usb_dev_handle *handle, int, unsigned char type,
                                               unsigned char index, void *buf, int size) {
   // Descriptors come from the default pipe whatever endpoint is named.
-  return remember_result(read_descriptor(handle, type, index, buf, size));
+  return remember_result(read_descriptor(handle, type, index, 0, buf, size));
 }
