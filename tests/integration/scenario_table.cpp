@@ -1,0 +1,365 @@
+// Scenarios that must come out the same whichever backend carries them: the
+// in-process simulated libusb, or Debian's libusb 0.1 over an emulated usbfs.
+// Both put the same chip model behind the unmodified libvexa.so, so any
+// difference is a place where the simulator's picture of libusb is wrong.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "scenario_backend.h"
+#include "vexa.h"
+#include "vexa_sim.h"
+
+namespace {
+
+struct ControlWord {
+  uint8_t type, request;
+  uint16_t value, index, length;
+  int result;
+  bool operator==(const ControlWord &o) const {
+    return type == o.type && request == o.request && value == o.value && index == o.index &&
+           length == o.length && result == o.result;
+  }
+};
+
+std::ostream &operator<<(std::ostream &out, const ControlWord &w) {
+  char text[80];
+  std::snprintf(text, sizeof text, "{%02X %u v=%04X i=%04X len=%u -> %d}", w.type, w.request, w.value,
+                w.index, w.length, w.result);
+  return out << text;
+}
+
+class Scenario : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why = Backend().Unavailable();
+    if (!why.empty()) GTEST_SKIP() << why;
+    Backend().Reset();
+  }
+
+  void TearDown() override {
+    if (!Backend().Unavailable().empty()) return;
+    for (KX_HANDLE handle : open_) EXPECT_EQ(KX_Close(handle), KX_OK);
+    open_.clear();
+    EXPECT_TRUE(Backend().AllHandlesClosed()) << "a USB device handle was left open";
+    Backend().Reset();
+  }
+
+  int AddChip(int interfaces, const char *serial, const char *description, int eeprom_words = 64) {
+    vexa_sim_chip_config config = {};
+    config.interfaces = interfaces;
+    config.serial = serial;
+    config.product = description;
+    config.eeprom_words = eeprom_words;
+    int chip = Backend().AddChip(config);
+    EXPECT_GE(chip, 0);
+    return chip;
+  }
+
+  uint32_t Count() {
+    uint32_t count = 0;
+    EXPECT_EQ(KX_ListDevices(&count, nullptr, KX_LIST_COUNT), KX_OK);
+    return count;
+  }
+
+  std::string Listed(uint32_t index, uint32_t flags) {
+    char text[300] = {};
+    KX_STATUS status =
+        KX_ListDevices(reinterpret_cast<void *>(static_cast<uintptr_t>(index)), text, KX_LIST_INDEXED | flags);
+    return status == KX_OK ? std::string(text) : "status " + std::to_string(status);
+  }
+
+  // Where a channel stands in the listing. The order of devices on the bus is
+  // libusb's directory scan order, which the emulated usbfs does not pin
+  // down, so scenarios with several chips look indices up.
+  int IndexOf(const std::string &serial) {
+    for (uint32_t i = 0; i < Count(); ++i)
+      if (Listed(i, KX_MATCH_SERIAL) == serial) return static_cast<int>(i);
+    ADD_FAILURE() << serial << " is not listed";
+    return -1;
+  }
+
+  KX_HANDLE Open(int index) {
+    KX_HANDLE handle = nullptr;
+    EXPECT_EQ(KX_Open(index, &handle), KX_OK);
+    if (handle) open_.push_back(handle);
+    return handle;
+  }
+
+  KX_HANDLE OpenBy(const char *name, uint32_t flags) {
+    KX_HANDLE handle = nullptr;
+    EXPECT_EQ(KX_OpenEx(name, flags, &handle), KX_OK) << name;
+    if (handle) open_.push_back(handle);
+    return handle;
+  }
+
+  void Close(KX_HANDLE handle) {
+    for (auto it = open_.begin(); it != open_.end(); ++it)
+      if (*it == handle) {
+        open_.erase(it);
+        EXPECT_EQ(KX_Close(handle), KX_OK);
+        return;
+      }
+    ADD_FAILURE() << "not opened by the scenario";
+  }
+
+  static std::vector<vexa_sim_log_entry> Log() {
+    std::vector<vexa_sim_log_entry> entries(vexa_sim_log(nullptr, 0));
+    entries.resize(vexa_sim_log(entries.data(), entries.size()));
+    return entries;
+  }
+
+  static std::vector<ControlWord> ControlWords() {
+    std::vector<ControlWord> words;
+    for (const auto &e : Log())
+      if (e.kind == VEXA_SIM_LOG_CONTROL)
+        words.push_back({e.request_type, e.request, e.value, e.index, e.length, e.result});
+    return words;
+  }
+
+  static std::vector<int> OutSizes() {
+    std::vector<int> sizes;
+    for (const auto &e : Log())
+      if (e.kind == VEXA_SIM_LOG_BULK_OUT) sizes.push_back(e.size);
+    return sizes;
+  }
+
+  static vexa_sim_channel_state State(int chip, int channel) {
+    vexa_sim_channel_state state = {};
+    EXPECT_EQ(vexa_sim_get_state(chip, channel, &state), 0);
+    return state;
+  }
+
+  static std::string TakeTx(int chip, int channel) {
+    std::string out(vexa_sim_tx_pending(chip, channel), '\0');
+    out.resize(vexa_sim_take_tx(chip, channel, out.data(), out.size()));
+    return out;
+  }
+
+  std::vector<KX_HANDLE> open_;
+};
+
+TEST_F(Scenario, ListsAndOpensByIndexSerialAndDescription) {
+  int single = AddChip(1, "S100", "Probe \xCE\xA9");  // U+03A9 becomes '?' in 8-bit text
+  int dual = AddChip(2, "D200", "Dual Probe", 128);
+  ASSERT_EQ(Count(), 3u);
+  const int s100 = IndexOf("S100");
+  const int d200 = IndexOf("D200 A");
+  EXPECT_EQ(IndexOf("D200 B"), d200 + 1) << "channels of one device are listed together, A first";
+  EXPECT_EQ(Listed(s100, KX_MATCH_DESCRIPTION), "Probe ?");
+  EXPECT_EQ(Listed(d200 + 1, KX_MATCH_DESCRIPTION), "Dual Probe B");
+  EXPECT_EQ(Listed(3, KX_MATCH_SERIAL), "status " + std::to_string(KX_ERR_NOT_FOUND));
+
+  char a[300] = {}, b[300] = {}, c[300] = {};
+  char *slots[] = {a, b, c, nullptr};
+  uint32_t listed = 0;
+  ASSERT_EQ(KX_ListDevices(slots, &listed, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_OK);
+  EXPECT_EQ(listed, 3u);
+  EXPECT_STREQ(slots[d200 + 1], "D200 B");
+  EXPECT_STREQ(slots[s100], "S100");
+
+  KX_HANDLE by_index = Open(d200 + 1);
+  EXPECT_EQ(State(dual, 1).claimed, 1);
+  EXPECT_EQ(State(dual, 0).claimed, 0);
+  KX_HANDLE by_serial = OpenBy("S100", KX_MATCH_SERIAL);
+  EXPECT_EQ(State(single, 0).claimed, 1);
+  KX_HANDLE by_description = OpenBy("Dual Probe A", KX_MATCH_DESCRIPTION);
+  EXPECT_EQ(State(dual, 0).claimed, 1);
+  ASSERT_TRUE(by_index && by_serial && by_description);
+
+  KX_HANDLE none = nullptr;
+  EXPECT_EQ(KX_OpenEx("X999", KX_MATCH_SERIAL, &none), KX_ERR_NOT_FOUND);
+  EXPECT_EQ(KX_Open(3, &none), KX_ERR_NOT_FOUND);
+  EXPECT_EQ(none, nullptr);
+}
+
+TEST_F(Scenario, ClaimConflictsAndKernelDriver) {
+  int chip = AddChip(2, "D300", "Dual");
+  ASSERT_EQ(Count(), 2u);
+  KX_HANDLE first = Open(0);
+  KX_HANDLE again = nullptr;
+  // Held through another handle (another file descriptor): never taken over.
+  EXPECT_EQ(KX_Open(0, &again), KX_ERR_NOT_OPENED);
+  EXPECT_EQ(KX_OpenEx("D300 A", KX_MATCH_SERIAL, &again), KX_ERR_NOT_OPENED);
+  KX_HANDLE other = Open(1);
+  ASSERT_TRUE(first && other);
+  Close(first);
+  EXPECT_EQ(State(chip, 0).claimed, 0);
+  KX_HANDLE reopened = Open(0);
+  EXPECT_NE(reopened, nullptr);
+  Close(reopened);
+  Close(other);
+
+  // A kernel driver on the interface is detached, and the claim then succeeds.
+  ASSERT_EQ(vexa_sim_set_kernel_driver(chip, 1, "serial_port"), 0);
+  KX_HANDLE taken = Open(1);
+  EXPECT_NE(taken, nullptr);
+  EXPECT_EQ(State(chip, 1).claimed, 1);
+}
+
+TEST_F(Scenario, ConfigurationSequenceSendsExactRequests) {
+  int chip = AddChip(2, "D400", "Dual");
+  ASSERT_EQ(Count(), 2u);
+  KX_HANDLE handle = Open(1);
+  ASSERT_NE(handle, nullptr);
+  vexa_sim_log_clear();
+  EXPECT_EQ(KX_SetBaudRate(handle, 115200), KX_OK);
+  EXPECT_EQ(KX_SetDataCharacteristics(handle, KX_BITS_7, KX_STOP_BITS_2, KX_PARITY_EVEN), KX_OK);
+  EXPECT_EQ(KX_SetFlowControl(handle, KX_FLOW_RTS_CTS, 0x11, 0x13), KX_OK);
+  EXPECT_EQ(KX_SetDtr(handle), KX_OK);
+  EXPECT_EQ(KX_ClrRts(handle), KX_OK);
+  EXPECT_EQ(KX_SetLatencyTimer(handle, 4), KX_OK);
+  unsigned char latency = 0;
+  EXPECT_EQ(KX_GetLatencyTimer(handle, &latency), KX_OK);
+  EXPECT_EQ(latency, 4);
+  EXPECT_EQ(KX_Purge(handle, KX_PURGE_RX | KX_PURGE_TX), KX_OK);
+
+  const std::vector<ControlWord> expected = {
+      {0x40, 3, 0x001A, 0x0002, 0, 0},  // divisor 26 for 3 MHz / 115200, port B
+      {0x40, 4, 0x1207, 0x0002, 0, 0},  // 7 bits, even parity (bits 8-10), 2 stop bits (11-12)
+      {0x40, 2, 0x0000, 0x0102, 0, 0},  // RTS/CTS
+      {0x40, 1, 0x0101, 0x0002, 0, 0},  // DTR on
+      {0x40, 1, 0x0200, 0x0002, 0, 0},  // RTS off
+      {0x40, 9, 0x0004, 0x0002, 0, 0},  // latency timer
+      {0xC0, 10, 0x0000, 0x0002, 1, 1}, // read it back
+      {0x40, 0, 0x0001, 0x0002, 0, 0},  // purge receive, repeated six times
+      {0x40, 0, 0x0001, 0x0002, 0, 0},
+      {0x40, 0, 0x0001, 0x0002, 0, 0},
+      {0x40, 0, 0x0001, 0x0002, 0, 0},
+      {0x40, 0, 0x0001, 0x0002, 0, 0},
+      {0x40, 0, 0x0001, 0x0002, 0, 0},
+      {0x40, 0, 0x0002, 0x0002, 0, 0},  // purge transmit
+  };
+  EXPECT_EQ(ControlWords(), expected);
+  vexa_sim_channel_state state = State(chip, 1);
+  EXPECT_EQ(state.divisor, 0x001A);
+  EXPECT_EQ(state.dtr, 1);
+  EXPECT_EQ(state.rts, 0);
+  EXPECT_EQ(state.latency_timer, 4);
+  EXPECT_EQ(State(chip, 0).latency_timer, 16) << "channel A untouched";
+}
+
+TEST_F(Scenario, WritesGoOutIn4096ByteTransfers) {
+  int chip = AddChip(1, "S500", "Single");
+  ASSERT_EQ(Count(), 1u);
+  KX_HANDLE handle = Open(0);
+  ASSERT_NE(handle, nullptr);
+  std::string data(10000, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 23);
+  vexa_sim_log_clear();
+  uint32_t written = 0;
+  ASSERT_EQ(KX_Write(handle, data.data(), static_cast<uint32_t>(data.size()), &written), KX_OK);
+  EXPECT_EQ(written, 10000u);
+  EXPECT_EQ(OutSizes(), (std::vector<int>{4096, 4096, 1808}));
+  EXPECT_EQ(TakeTx(chip, 0), data);
+
+  // A chip that takes less than offered: the shortfall shows in the count only.
+  vexa_sim_set_write_limit(chip, 0, 1000);
+  ASSERT_EQ(KX_Write(handle, data.data(), 5000, &written), KX_OK);
+  EXPECT_EQ(written, 1904u);
+  EXPECT_EQ(TakeTx(chip, 0), data.substr(0, 1000) + data.substr(4096, 904));
+}
+
+TEST_F(Scenario, StatusBytesAreStrippedAcrossPackets) {
+  int chip = AddChip(1, "S600", "Single");
+  ASSERT_EQ(Count(), 1u);
+  KX_HANDLE handle = Open(0);
+  ASSERT_NE(handle, nullptr);
+  ASSERT_EQ(KX_SetTimeouts(handle, 5000, 0), KX_OK);
+  vexa_sim_set_status(chip, 0, KX_MODEM_CTS | KX_MODEM_DCD, 0);
+  std::string payload(300, '\0');
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7);
+  ASSERT_EQ(vexa_sim_queue_rx(chip, 0, payload.data(), payload.size()), 0);  // five packets of 64
+  std::string got(payload.size(), '\0');
+  uint32_t returned = 0;
+  ASSERT_EQ(KX_Read(handle, got.data(), static_cast<uint32_t>(got.size()), &returned), KX_OK);
+  EXPECT_EQ(returned, 300u);
+  EXPECT_EQ(got, payload);
+  unsigned long modem = 0;
+  ASSERT_EQ(KX_GetModemStatus(handle, &modem), KX_OK);
+  EXPECT_EQ(modem & 0xF0, static_cast<unsigned long>(KX_MODEM_CTS | KX_MODEM_DCD));
+}
+
+TEST_F(Scenario, ReadTimesOutWithWhatArrived) {
+  int chip = AddChip(1, "S700", "Single");
+  ASSERT_EQ(Count(), 1u);
+  KX_HANDLE handle = Open(0);
+  ASSERT_NE(handle, nullptr);
+  ASSERT_EQ(KX_SetTimeouts(handle, 150, 0), KX_OK);
+  ASSERT_EQ(vexa_sim_queue_rx(chip, 0, "abc", 3), 0);
+  char buffer[10] = {};
+  uint32_t returned = 0;
+  EXPECT_EQ(KX_Read(handle, buffer, sizeof buffer, &returned), KX_ERR_IO);
+  EXPECT_EQ(returned, 3u);
+  EXPECT_EQ(std::string(buffer, 3), "abc");
+
+  // A silent chip sends not even status packets: nothing at all arrives.
+  vexa_sim_set_silent(chip, 0, 1);
+  EXPECT_EQ(KX_Read(handle, buffer, sizeof buffer, &returned), KX_ERR_IO);
+  EXPECT_EQ(returned, 0u);
+  // Let the reader's transfer end now rather than at its own time-out.
+  vexa_sim_set_silent(chip, 0, 0);
+}
+
+TEST_F(Scenario, UnplugWhileReadingAndWriting) {
+  int chip = AddChip(1, "S800", "Single");
+  ASSERT_EQ(Count(), 1u);
+  KX_HANDLE handle = Open(0);
+  ASSERT_NE(handle, nullptr);
+  ASSERT_EQ(KX_SetTimeouts(handle, 300, 0), KX_OK);
+
+  std::atomic<bool> reading{true};
+  KX_STATUS read_status = KX_OK;
+  uint32_t read_count = 99;
+  std::thread reader([&] {
+    char buffer[16];
+    read_status = KX_Read(handle, buffer, sizeof buffer, &read_count);
+    reading = false;
+  });
+  std::atomic<int> writes{0};
+  KX_STATUS write_status = KX_OK;
+  std::thread writer([&] {
+    // Bounded: the device is gone long before this many writes.
+    for (int i = 0; i < 100000; ++i) {
+      uint32_t written = 0;
+      write_status = KX_Write(handle, "ping", 4, &written);
+      if (write_status != KX_OK) return;
+      ++writes;
+    }
+  });
+  while (writes.load() < 3) std::this_thread::yield();
+  Backend().Unplug(chip);
+  writer.join();
+  reader.join();
+  EXPECT_EQ(write_status, static_cast<KX_STATUS>(KX_ERR_WRITE));
+  EXPECT_EQ(read_status, static_cast<KX_STATUS>(KX_ERR_IO));
+  EXPECT_EQ(read_count, 0u);
+  uint32_t written = 0;
+  EXPECT_EQ(KX_Write(handle, "late", 4, &written), KX_ERR_WRITE);
+  unsigned char latency = 0;
+  EXPECT_NE(KX_GetLatencyTimer(handle, &latency), KX_OK);
+}
+
+TEST_F(Scenario, ListingAfterUnplugWithHandleOpen) {
+  int single = AddChip(1, "S900", "Single");
+  AddChip(2, "D900", "Dual");
+  ASSERT_EQ(Count(), 3u);
+  KX_HANDLE held = Open(IndexOf("S900"));
+  ASSERT_NE(held, nullptr);
+  Backend().Unplug(single);
+  EXPECT_EQ(Count(), 2u);
+  EXPECT_EQ(Listed(0, KX_MATCH_SERIAL), "D900 A");
+  EXPECT_EQ(Listed(1, KX_MATCH_SERIAL), "D900 B");
+  Close(held);
+  KX_HANDLE next = Open(0);
+  ASSERT_NE(next, nullptr);
+  uint32_t written = 0;
+  EXPECT_EQ(KX_Write(next, "hi", 2, &written), KX_OK);
+  EXPECT_EQ(written, 2u);
+}
+
+}  // namespace
