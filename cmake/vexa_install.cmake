@@ -1,17 +1,6 @@
-# Install rules beyond the library itself: the library again by package
-# component (runtime files, development files), pkg-config and CMake package
-# files, the tools, the simulator, the man page and the udev rules.
-
-# The top-level rule installs libvexa without a component; these rules
-# install the same files again with one, which is what the Debian packages
-# are cut from. The target's header path is relative to the top folder, so
-# the rule is made there.
-# A deferred call expands its arguments when it runs, in the top folder's
-# scope, so the values are written into it here.
-cmake_language(EVAL CODE "
-  cmake_language(DEFER DIRECTORY [[${PROJECT_SOURCE_DIR}]] CALL install TARGETS vexa
-    LIBRARY DESTINATION [[${CMAKE_INSTALL_LIBDIR}]] COMPONENT runtime NAMELINK_COMPONENT dev
-    PUBLIC_HEADER DESTINATION [[${CMAKE_INSTALL_INCLUDEDIR}]] COMPONENT dev)")
+# Install rules beyond the library itself (installed by the top level, by
+# component): pkg-config and CMake package files, the tools, the simulator,
+# the man page and the udev rules.
 
 # pkg-config; the prefix is found from the .pc file's own place, so that a
 # staged, packaged or relocated install stays right.
