@@ -54,6 +54,22 @@ int name_string_index(const struct usb_device *device, uint32_t flags) {
   return -1;
 }
 
+// Claims the interface. When the claim fails because a kernel driver (the
+// system's generic serial support, usually) holds the interface, that driver
+// is detached from this one interface and the claim is tried once more. An
+// interface held through usbfs belongs to another program or another handle
+// of ours and is never taken from it. libusb 0.1 cannot re-attach a driver:
+// the kernel's tty for this channel is gone until the chip is plugged again.
+int claim_channel(usb_dev_handle *handle, int interface) {
+  int result = usb_claim_interface(handle, interface);
+  if (result >= 0) return result;
+  char driver[64] = {};
+  if (usb_get_driver_np(handle, interface, driver, sizeof driver - 1) < 0) return result;
+  if (driver[0] == '\0' || std::strcmp(driver, "usbfs") == 0) return result;
+  if (usb_detach_kernel_driver_np(handle, interface) < 0) return result;
+  return usb_claim_interface(handle, interface);
+}
+
 }  // namespace
 
 int GetDeviceInterface(const char *name, const char *device_string) {
@@ -170,7 +186,7 @@ KX_STATUS get_device(const char *name, uint32_t flags, norvec_device *record, in
       SetDeviceContext(record, handle, interface);
       // A packet of two bytes or less carries no payload: such a device
       // cannot stream, and the ring arithmetic would divide by zero.
-      if (record->max_packet_size <= 2 || usb_claim_interface(handle, interface) < 0) {
+      if (record->max_packet_size <= 2 || claim_channel(handle, interface) < 0) {
         usb_close(handle);
         record->usb_handle = nullptr;
         return KX_ERR_NOT_OPENED;

@@ -29,7 +29,7 @@ bool fault_fires(int kind, int chip, int channel, int request, int *result) {
 using namespace vexa_sim;
 
 SIM_EXPORT int vexa_sim_add_fault(const vexa_sim_fault *fault) {
-  if (!fault || fault->kind < VEXA_SIM_FAULT_FIND_BUSSES || fault->kind > VEXA_SIM_FAULT_BULK_WRITE ||
+  if (!fault || fault->kind < VEXA_SIM_FAULT_FIND_BUSSES || fault->kind > VEXA_SIM_FAULT_DETACH ||
       fault->skip < 0 || fault->count < -1)
     return -1;
   std::lock_guard<std::mutex> lock(sim().mutex);

@@ -245,6 +245,8 @@ SIM_EXPORT int usb_detach_kernel_driver_np(usb_dev_handle *handle, int interface
   std::lock_guard<std::mutex> lock(sim().mutex);
   int result = check_handle(handle);
   if (result) return remember_result(result);
+  if (fault_fires(VEXA_SIM_FAULT_DETACH, handle->chip->id, interface, -1, &result))
+    return remember_result(result);
   return remember_result(detach_kernel_driver(*handle->chip, interface));
 }
 

@@ -125,7 +125,8 @@ enum vexa_sim_fault_kind {
   VEXA_SIM_FAULT_CONTROL,         /* usb_control_msg returns result (an error, or a short count) */
   VEXA_SIM_FAULT_STRING,          /* usb_get_string_simple returns result */
   VEXA_SIM_FAULT_BULK_READ,       /* usb_bulk_read returns result, nothing delivered */
-  VEXA_SIM_FAULT_BULK_WRITE       /* usb_bulk_write returns result, nothing captured */
+  VEXA_SIM_FAULT_BULK_WRITE,      /* usb_bulk_write returns result, nothing captured */
+  VEXA_SIM_FAULT_DETACH           /* usb_detach_kernel_driver_np returns result, driver stays */
 };
 
 typedef struct vexa_sim_fault {
