@@ -4,7 +4,7 @@
 // difference is a place where the simulator's picture of libusb is wrong.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <future>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -312,26 +312,29 @@ TEST_F(Scenario, UnplugWhileReadingAndWriting) {
   ASSERT_NE(handle, nullptr);
   ASSERT_EQ(KX_SetTimeouts(handle, 300, 0), KX_OK);
 
-  std::atomic<bool> reading{true};
   KX_STATUS read_status = KX_OK;
   uint32_t read_count = 99;
   std::thread reader([&] {
     char buffer[16];
     read_status = KX_Read(handle, buffer, sizeof buffer, &read_count);
-    reading = false;
   });
-  std::atomic<int> writes{0};
+  std::promise<void> writing;  // kept once a few writes went through, or the writer stopped
   KX_STATUS write_status = KX_OK;
   std::thread writer([&] {
+    bool told = false;
     // Bounded: the device is gone long before this many writes.
     for (int i = 0; i < 100000; ++i) {
       uint32_t written = 0;
       write_status = KX_Write(handle, "ping", 4, &written);
-      if (write_status != KX_OK) return;
-      ++writes;
+      if (write_status != KX_OK) break;
+      if (i == 2) {
+        writing.set_value();
+        told = true;
+      }
     }
+    if (!told) writing.set_value();
   });
-  while (writes.load() < 3) std::this_thread::yield();
+  writing.get_future().wait();
   Backend().Unplug(chip);
   writer.join();
   reader.join();
