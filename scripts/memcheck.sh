@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 
 build_dir=${1:-build-memcheck}
 subset=(discovery_test control_test ee_words_test eeprom_test fault_test hostile_input_test
-        stress_test open_test read_handoff_test bulk_in_processing_test)
+        stress_test datapath_read_write_test datapath_events_test open_test
+        bulk_in_processing_test)
 
 scripts/install-deps.sh valgrind
 cmake -S . -B "$build_dir" -DVEXA_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DVEXA_BUILD_TOOLS=OFF >/dev/null

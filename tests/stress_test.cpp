@@ -338,6 +338,30 @@ void EventWaiter(Stream &s, const std::atomic<bool> &stop) {
   pthread_mutex_unlock(&s.event.mutex);
 }
 
+// Waits (at most 5 s) on the stream's event object until `bit` is reported.
+bool WaitForEvent(Stream &s, uint32_t bit) {
+  timespec deadline;
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += 5;
+  bool seen = false;
+  pthread_mutex_lock(&s.event.mutex);
+  for (;;) {
+    uint32_t events = 0;
+    KX_GetEventStatus(s.handle, &events);
+    if (events & bit) {
+      seen = true;
+      break;
+    }
+    if (pthread_cond_timedwait(&s.event.cond, &s.event.mutex, &deadline) != 0) {
+      KX_GetEventStatus(s.handle, &events);
+      seen = (events & bit) != 0;
+      break;
+    }
+  }
+  pthread_mutex_unlock(&s.event.mutex);
+  return seen;
+}
+
 TEST_F(StressTest, EightLoopbackStreamsUnderPurgesReconfigurationAndEvents) {
   std::array<Stream, kHandles> streams;
   for (int c = 0; c < kChips; ++c) {
@@ -450,10 +474,18 @@ TEST_F(StressTest, EightLoopbackStreamsUnderPurgesReconfigurationAndEvents) {
     EXPECT_GE(checker.frames(), kTailFrames);
     EXPECT_LE(checker.gaps(), 8 * s.purges_started.load());
     EXPECT_GT(s.rx_events.load(), 0u);
-    EXPECT_GT(s.modem_events.load(), 0u);
     unsigned long modem = 0;
     EXPECT_EQ(KX_GetModemStatus(s.handle, &modem), KX_OK);
     EXPECT_EQ(modem, 0xB0u);
+    // While data flows, a data event pending hides modem changes (the word
+    // must be clear to raise one), so how many the waiters saw depends on
+    // timing. On the now quiet line a change must wake the event object.
+    uint32_t events = 0;
+    EXPECT_EQ(KX_GetEventStatus(s.handle, &events), KX_OK);
+    vexa_sim_set_status(s.chip, s.channel, 0x50, 0x60);
+    EXPECT_TRUE(WaitForEvent(s, KX_EVENT_MODEM_CHANGED)) << "no modem event on a quiet line";
+    EXPECT_EQ(KX_GetModemStatus(s.handle, &modem), KX_OK);
+    EXPECT_EQ(modem, 0x50u);
     // The chip holds what each handle asked for last.
     vexa_sim_channel_state state = State(s.chip, s.channel);
     EXPECT_EQ(state.latency_timer, s.last_latency);
