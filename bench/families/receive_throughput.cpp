@@ -98,7 +98,7 @@ void BaselineReceive(benchmark::State &state, int packet) {
 }
 
 void Configure(benchmark::internal::Benchmark *benchmark) {
-  benchmark->UseRealTime()->Iterations(ByMode(3, 5))->Repetitions(ByMode(1, 3))
+  benchmark->UseRealTime()->Iterations(ByMode(3, 5))->Repetitions(ByMode(1, 5))
       ->ReportAggregatesOnly(!Quick())->Unit(benchmark::kMillisecond);
 }
 
