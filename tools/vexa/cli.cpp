@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "commands.h"
+#include "permissions.h"
 #include "status_names.h"
 
 namespace vexa_tool {
@@ -39,6 +40,13 @@ int run_vexa(const std::vector<std::string> &args, Context &ctx) {
   } catch (const StatusError &e) {
     ctx.out.flush();
     ctx.err << "vexa: " << e.what() << ": " << describe_status(e.status()) << std::endl;
+    // A chip that is seen but cannot be opened or read is most often a
+    // device node the user may not write.
+    if (e.status() == KX_ERR_NOT_OPENED || e.status() == KX_ERR_NOT_FOUND ||
+        e.status() == KX_ERR_OTHER) {
+      std::string hint = permission_hint();
+      if (!hint.empty()) ctx.err << "vexa: " << hint << std::endl;
+    }
     return 1;
   } catch (const ToolError &e) {
     ctx.out.flush();
