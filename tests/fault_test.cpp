@@ -413,7 +413,7 @@ TEST_F(FaultTest, UnplugWhileTheInTaskIsStoppedStillClosesAtOnce) {
   KX_HANDLE b = Open(1);
   ASSERT_EQ(KX_SetLatencyTimer(a, 1), KX_OK);
   {
-    InTaskPause pause(a);
+    InTaskPause pause(b);  // b outlives the pause; a is closed inside it
     // A transfer already under way may finish; after that nothing is read.
     std::this_thread::sleep_for(milliseconds(50));
     const uint8_t bytes[64] = {};
