@@ -9,7 +9,6 @@
 
 namespace {
 
-const wchar_t kEmptyPrefix[] = {0x0302};
 
 size_t TextLength(const char *text) { return text ? std::strlen(text) : 0; }
 

@@ -261,3 +261,32 @@ void TKxE2Data::GetUserArea(uint8_t *out, uint32_t length, uint32_t *returned) {
   if (returned) *returned = count;
   if (count > 0 && out) std::memcpy(out, image + 2u * GetUserAreaOffset(), count);
 }
+
+const wchar_t kEmptyPrefix[1] = {0x0302};
+
+void TKxE2Data::LayOutStrings(uint8_t strings_begin, const char *manufacturer,
+                              const char *description) {
+  // Pointer and length bytes in 8-bit arithmetic, as the chip reads them.
+  image[14] = strings_begin;
+  image[15] = static_cast<uint8_t>(2 * std::strlen(manufacturer) + 2);
+  image[16] = static_cast<uint8_t>(image[14] + image[15]);
+  image[17] = static_cast<uint8_t>(2 * std::strlen(description) + 2);
+  image[18] = static_cast<uint8_t>(image[16] + image[17]);
+  image[19] = 2;
+
+  // Each copy is bounded by the image; texts too long for the string area
+  // are refused by the caller before any of this runs.
+  StrCopyToDescStr(image + image[14], manufacturer, kImageBytes - image[14]);
+  StrCopyToDescStr(image + image[16], description, kImageBytes - image[16]);
+  StrCopyToDescStr(image + image[18], "", kImageBytes - image[18]);
+
+  manufacturer_string_offset = image[14];
+  product_string_offset = image[16];
+  serial_string_offset = image[18];
+  image[14] |= 0x80;
+  image[16] |= 0x80;
+  image[18] |= 0x80;
+
+  AddPortNamePrefixDescriptor(kEmptyPrefix);
+  AddOptions(0);
+}

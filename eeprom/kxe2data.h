@@ -94,6 +94,14 @@ class KX_INTERNAL TKxE2Data : public TEeData {
   // Checks the vendor word of an image just read (0 or an EE status) and, when
   // it is programmed, fills the record fields both layouts decode alike.
   uint32_t ParseCommon(KX_PROGRAM_DATA *record) const;
+  // Lays out the string area that both layouts share from strings_begin on:
+  // pointer and length bytes 14 to 19, the manufacturer and product
+  // descriptors, an empty serial-number descriptor, the empty port-name
+  // prefix and the options word 0.
+  void LayOutStrings(uint8_t strings_begin, const char *manufacturer, const char *description);
 };
+
+// The empty port-name-prefix descriptor every image carries.
+extern const wchar_t kEmptyPrefix[1];
 
 #endif  // VEXA_KXE2DATA_H

@@ -5,7 +5,6 @@
 #include "program_data.h"
 
 namespace {
-const wchar_t kEmptyPrefix[] = {0x0302};
 constexpr uint8_t kStringsBegin = 22;
 // The probe writes this value high up and looks for where it lands.
 constexpr unsigned short kProbeValue = 0x00C0;
@@ -92,27 +91,9 @@ void TKxEEDual::Init(void *params_block) {
   SetWordAt(10, flags);
   SetWordAt(12, params.dual_usb_version);
 
-  image[14] = kStringsBegin;
-  image[15] = static_cast<uint8_t>(2 * std::strlen(manufacturer) + 2);
-  image[16] = static_cast<uint8_t>(image[14] + image[15]);
-  image[17] = static_cast<uint8_t>(2 * std::strlen(description) + 2);
-  image[18] = static_cast<uint8_t>(image[16] + image[17]);
-  image[19] = 2;
   // A probe that found nothing is programmed as the small part.
   SetWordAt(20, rom_type ? rom_type : kRom64);
-
-  StrCopyToDescStr(image + image[14], manufacturer, kImageBytes - image[14]);
-  StrCopyToDescStr(image + image[16], description, kImageBytes - image[16]);
-  StrCopyToDescStr(image + image[18], "", kImageBytes - image[18]);
-  manufacturer_string_offset = image[14];
-  product_string_offset = image[16];
-  serial_string_offset = image[18];
-  image[14] |= 0x80;
-  image[16] |= 0x80;
-  image[18] |= 0x80;
-
-  AddPortNamePrefixDescriptor(kEmptyPrefix);
-  AddOptions(0);
+  LayOutStrings(kStringsBegin, manufacturer, description);
   SetChecksum();
   blank = 0;
 }

@@ -16,7 +16,6 @@
 
 namespace {
 
-const wchar_t kEmptyPrefix[] = {0x0302};
 
 std::vector<uint8_t> Bytes(const TEeData &data, size_t from, size_t to) {
   return std::vector<uint8_t>(data.image + from, data.image + to);
