@@ -7,7 +7,10 @@ cd "$(dirname "$0")/.."
 
 build_dir=${1:-build-coverage}
 scripts/install-deps.sh coverage
-cmake -S . -B "$build_dir" -DVEXA_WERROR=ON -DVEXA_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+# Counters updated atomically: the reader threads and the callers run the
+# same code at once, and plain counters then come out torn (even negative).
+cmake -S . -B "$build_dir" -DVEXA_WERROR=ON -DVEXA_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug \
+  -DVEXA_BUILD_TOOLS=OFF -DCMAKE_CXX_FLAGS=-fprofile-update=atomic >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
 # Counts from an earlier run would add up with this one.
 find "$build_dir" -name '*.gcda' -delete
