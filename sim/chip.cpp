@@ -50,11 +50,11 @@ std::shared_ptr<Chip> make_chip(const vexa_sim_chip_config &config) {
 void chip_reset(Chip &chip) {
   for (Channel &channel : chip.channels) {
     channel.rx.clear();
-    channel.frame = -1;
-    channel.frame_packets = 0;
+    channel.slot = 0;
     ++channel.state.resets;
   }
   chip.changed.notify_all();
+  chip.tx_written.notify_all();
 }
 
 // The chips that take latency-timer and bit-mode requests: the dual-channel

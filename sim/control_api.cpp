@@ -28,7 +28,10 @@ SIM_EXPORT void vexa_sim_reset(void) {
   Sim &s = sim();
   if (s.on_reset) s.on_reset();
   // Wake anything still waiting on a chip (there should be nothing).
-  for (auto &chip : s.chips) chip->changed.notify_all();
+  for (auto &chip : s.chips) {
+    chip->changed.notify_all();
+    chip->tx_written.notify_all();
+  }
   s.chips.clear();
   s.faults.clear();
   s.log.clear();
@@ -55,6 +58,7 @@ SIM_EXPORT int vexa_sim_unplug(int chip) {
   if (!c) return -1;
   c->unplugged = true;
   c->changed.notify_all();
+  c->tx_written.notify_all();
   return 0;
 }
 
@@ -68,7 +72,7 @@ SIM_EXPORT int vexa_sim_add_chips_from_text(const char *text) {
 SIM_EXPORT int vexa_sim_queue_rx(int chip, int channel, const void *data, size_t length) {
   if (!data && length) return -1;
   const auto *bytes = static_cast<const uint8_t *>(data);
-  return with_channel(chip, channel, [&](Channel &c) { c.rx.insert(c.rx.end(), bytes, bytes + length); });
+  return with_channel(chip, channel, [&](Channel &c) { c.rx.append(bytes, length); });
 }
 
 SIM_EXPORT size_t vexa_sim_rx_pending(int chip, int channel) {
@@ -82,8 +86,7 @@ SIM_EXPORT size_t vexa_sim_take_tx(int chip, int channel, void *buffer, size_t m
   Channel *c = find_channel(chip, channel);
   if (!c || (!buffer && max)) return 0;
   size_t n = std::min(max, c->tx.size());
-  std::copy_n(c->tx.begin(), n, static_cast<uint8_t *>(buffer));
-  c->tx.erase(c->tx.begin(), c->tx.begin() + static_cast<std::ptrdiff_t>(n));
+  c->tx.take(static_cast<uint8_t *>(buffer), n);
   return n;
 }
 
@@ -100,8 +103,8 @@ SIM_EXPORT size_t vexa_sim_wait_tx(int chip, int channel, int timeout_ms) {
   std::shared_ptr<Chip> keep = sim().chips[static_cast<size_t>(chip)];
   Channel &c = keep->channels[static_cast<size_t>(channel)];
   auto ready = [&] { return !c.tx.empty() || keep->unplugged; };
-  if (timeout_ms < 0) keep->changed.wait(lock, ready);
-  else keep->changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready);
+  if (timeout_ms < 0) keep->tx_written.wait(lock, ready);
+  else keep->tx_written.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready);
   return c.tx.size();
 }
 
@@ -128,8 +131,7 @@ SIM_EXPORT int vexa_sim_set_pacing(int chip, int channel, int mode) {
   if (mode < 0 || mode > 2) return -1;
   return with_channel(chip, channel, [&](Channel &c) {
     c.pacing = mode;
-    c.frame = -1;
-    c.frame_packets = 0;
+    c.slot = 0;
   });
 }
 

@@ -36,8 +36,11 @@ SIM_EXPORT int usb_bulk_read(usb_dev_handle *handle, int endpoint, char *bytes, 
     urb.size = std::min(size - done, kMaxUrbBytes);
     std::optional<Clock::time_point> wake;
     for (;;) {
+      // At or past the deadline the step is judged as of the deadline itself,
+      // so a late wake-up cannot count frames that began after it.
       const Clock::time_point now = Clock::now();
-      if (bulk_in_step(*chip, urb, out + done, now, !forever && now >= deadline, &result, &wake)) break;
+      const bool expired = !forever && now >= deadline;
+      if (bulk_in_step(*chip, urb, out + done, expired ? deadline : now, expired, &result, &wake)) break;
       std::optional<Clock::time_point> limit = wake;
       if (!forever && (!limit || deadline < *limit)) limit = deadline;
       if (limit) chip->changed.wait_until(lock, *limit);

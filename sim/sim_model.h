@@ -3,11 +3,14 @@
 // simulated libusb (sim_internal.h) and, in the integration tests, an
 // emulated usbfs behind the real libusb.
 //
-// One mutex (Sim::mutex) guards everything below. Each chip has a condition
-// variable on which bulk reads, paced transfers and vexa_sim_wait_tx wait; it
-// is notified whenever something a waiter may care about changes (data queued
-// or written, unplug, reset, mode switches). Nothing sleeps while holding the
-// mutex except through a condition wait, which releases it.
+// One mutex (Sim::mutex) guards everything below. Each chip has two condition
+// variables: `changed`, on which bulk IN transfers wait, notified whenever
+// something such a transfer may care about changes (receive data queued,
+// unplug, reset, mode switches); and `tx_written`, on which vexa_sim_wait_tx
+// waits, notified by bulk OUT, unplug and reset. Keeping them apart matters:
+// a host that streams bulk OUT must not wake its own reader thread, parked in
+// a bulk IN transfer, on every chunk. Nothing sleeps while holding the mutex
+// except through a condition wait, which releases it.
 #ifndef VEXA_SIM_MODEL_H
 #define VEXA_SIM_MODEL_H
 
@@ -24,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_fifo.h"
 #include "vexa_sim.h"
 
 #define SIM_EXPORT extern "C" __attribute__((visibility("default")))
@@ -33,8 +37,8 @@ namespace vexa_sim {
 using Clock = std::chrono::steady_clock;
 
 struct Channel {
-  std::deque<uint8_t> rx;  // payload waiting to go out on bulk IN
-  std::deque<uint8_t> tx;  // bytes the host wrote on bulk OUT, not yet taken
+  ByteFifo rx;  // payload waiting to go out on bulk IN
+  ByteFifo tx;  // bytes the host wrote on bulk OUT, not yet taken
   vexa_sim_channel_state state{};
   bool loopback = false;
   bool silent = false;
@@ -46,9 +50,9 @@ struct Channel {
   const void *claimed_by = nullptr;
   // Name of the kernel driver bound to the interface; empty when none.
   std::string kernel_driver;
-  // Pacing: the (micro)frame currently being filled and how many packets it holds.
-  int64_t frame = -1;
-  int frame_packets = 0;
+  // Pacing: the bus slot of the next packet. Slot s lies in (micro)frame
+  // s / packets-per-frame; a packet may go out once its frame has begun.
+  int64_t slot = 0;
 };
 
 struct Chip {
@@ -62,7 +66,8 @@ struct Chip {
   bool unplugged = false;
   struct usb_device *device = nullptr;  // entry in the bus list, null until scanned
   std::vector<Channel> channels;
-  std::condition_variable changed;
+  std::condition_variable changed;     // bulk IN waiters
+  std::condition_variable tx_written;  // vexa_sim_wait_tx
 };
 
 struct FaultRule {
@@ -155,12 +160,18 @@ struct BulkIn {
   int size = 0;  // buffer length
   int got = 0;   // bytes received so far
   std::optional<Clock::time_point> idle_until;  // when the latency timer runs out
+  bool started = false;  // the first step has run (pacing counts from there)
 };
 
 // Moves the packets the chip has ready at `now` into `bytes`. Returns true
 // when the transfer is over, with *result its byte count (or -ETIMEDOUT when
 // `expired` and nothing ended it first); otherwise *wake is when the chip
 // will next have something without any outside change (none: wait for one).
+// A paced transfer is owed every (micro)frame that began while it was
+// pending, however late the step runs, as a host controller keeps polling
+// while the host sleeps; *wake is then the frame in which the transfer can
+// end, not each frame on the way. A caller stepping at its deadline passes
+// the deadline as `now`, so that only the frames begun by then count.
 bool bulk_in_step(Chip &chip, BulkIn &transfer, uint8_t *bytes, Clock::time_point now, bool expired,
                   int *result, std::optional<Clock::time_point> *wake);
 

@@ -26,28 +26,39 @@ PacingRule pacing_rule(int mode) {
   return {std::chrono::milliseconds(1), 19};
 }
 
-// Whether a packet may go out now; otherwise sets *next to when it may.
-bool pacing_allows(Channel &channel, Clock::time_point now, Clock::time_point *next) {
-  if (!channel.pacing) return true;
-  PacingRule rule = pacing_rule(channel.pacing);
-  int64_t frame = now.time_since_epoch() / rule.frame;
-  if (frame != channel.frame) {
-    channel.frame = frame;
-    channel.frame_packets = 0;
-  }
-  if (channel.frame_packets < rule.packets) return true;
-  *next = Clock::time_point((frame + 1) * rule.frame);
-  return false;
+int64_t frame_of(const PacingRule &rule, Clock::time_point t) {
+  return t.time_since_epoch() / rule.frame;
 }
 
-// Builds the next packet: status bytes, then payload taken from the queue.
-size_t next_packet(Channel &channel, int max_packet, uint8_t *packet) {
-  packet[0] = static_cast<uint8_t>(channel.state.modem_status | 0x01);
-  packet[1] = channel.state.line_status;
-  size_t payload = std::min(channel.rx.size(), static_cast<size_t>(std::max(max_packet - 2, 0)));
-  std::copy_n(channel.rx.begin(), payload, packet + 2);
-  channel.rx.erase(channel.rx.begin(), channel.rx.begin() + static_cast<std::ptrdiff_t>(payload));
-  if (channel.pacing) ++channel.frame_packets;
+Clock::time_point frame_start(const PacingRule &rule, int64_t frame) {
+  return Clock::time_point(frame * rule.frame);
+}
+
+// How many more packets the transfer takes before it ends, with the data
+// queued now: until its buffer is full, or up to the short packet that
+// follows the last of the queued payload.
+int64_t packets_to_end(const Channel &channel, const BulkIn &transfer, int max_packet) {
+  const int64_t packet = std::max(max_packet, 1);
+  const int64_t room = transfer.size - transfer.got;
+  const int64_t to_fill = (room + packet - 1) / packet;
+  const int64_t payload = max_packet - 2;
+  if (payload <= 0) return to_fill;
+  return std::min(to_fill, static_cast<int64_t>(channel.rx.size()) / payload + 1);
+}
+
+// Writes the next packet to `out`: status bytes, then payload taken from the
+// queue. `room` bytes fit there; the part of a packet beyond them is lost, as
+// a host controller drops the rest of a packet that overflows the buffer.
+// Returns the packet's full length.
+size_t next_packet(Channel &channel, int max_packet, uint8_t *out, size_t room) {
+  const uint8_t status[2] = {static_cast<uint8_t>(channel.state.modem_status | 0x01),
+                             channel.state.line_status};
+  const size_t payload = std::min(channel.rx.size(), static_cast<size_t>(std::max(max_packet - 2, 0)));
+  std::memcpy(out, status, std::min<size_t>(2, room));
+  const size_t kept = room > 2 ? std::min(payload, room - 2) : 0;
+  channel.rx.take(out + 2, kept);
+  channel.rx.take(nullptr, payload - kept);
+  if (channel.pacing) ++channel.slot;
   return payload + 2;
 }
 
@@ -169,17 +180,23 @@ bool bulk_in_step(Chip &chip, BulkIn &transfer, uint8_t *bytes, Clock::time_poin
     *result = value;
     return true;
   };
+  // The URB's status tells of an unplug or a stall, but libusb 0.1 ignores
+  // it: what the caller sees is a transfer of 0 bytes.
+  if (chip.unplugged || channel.stalled) return done(0);
+  if (channel.silent) return expired ? done(-ETIMEDOUT) : false;
+  // Without pacing every packet is there at once, so nothing can be owed to
+  // a transfer that ran out of time.
+  if (expired && !channel.pacing) return done(-ETIMEDOUT);
+
+  const PacingRule rule = pacing_rule(channel.pacing);
+  const int64_t frame_now = channel.pacing ? frame_of(rule, now) : 0;
+  if (channel.pacing && !transfer.started) {
+    // Frames that passed while no transfer was pending carried nothing.
+    channel.slot = std::max(channel.slot, frame_now * rule.packets);
+  }
+  transfer.started = true;
+
   for (;;) {
-    // The URB's status tells of an unplug or a stall, but libusb 0.1 ignores
-    // it: what the caller sees is a transfer of 0 bytes.
-    if (chip.unplugged || channel.stalled) return done(0);
-    if (channel.silent) return expired ? done(-ETIMEDOUT) : false;
-    if (expired) return done(-ETIMEDOUT);
-    Clock::time_point next_frame;
-    if (!pacing_allows(channel, now, &next_frame)) {
-      *wake = next_frame;
-      return false;
-    }
     if (channel.rx.empty() && transfer.got == 0) {
       // Nothing to send yet: hold the transfer open until data comes or the
       // latency timer (0 behaves as 1 ms) runs out.
@@ -188,21 +205,26 @@ bool bulk_in_step(Chip &chip, BulkIn &transfer, uint8_t *bytes, Clock::time_poin
         transfer.idle_until = now + std::chrono::milliseconds(latency);
       }
       if (now < *transfer.idle_until) {
+        if (expired) return done(-ETIMEDOUT);
         *wake = *transfer.idle_until;
         return false;
       }
     }
-    std::vector<uint8_t> packet(static_cast<size_t>(std::max(chip.max_packet, 2)));
-    size_t length = next_packet(channel, chip.max_packet, packet.data());
+    if (channel.pacing && channel.slot / rule.packets > frame_now) {
+      // This frame's packets are spent. Sleep until the frame in which the
+      // transfer can end; an outside change (more data, unplug) wakes earlier.
+      if (expired) return done(-ETIMEDOUT);
+      const int64_t last = channel.slot + packets_to_end(channel, transfer, chip.max_packet) - 1;
+      *wake = frame_start(rule, last / rule.packets);
+      return false;
+    }
     const size_t room = static_cast<size_t>(transfer.size - transfer.got);
+    const size_t length = next_packet(channel, chip.max_packet, bytes + transfer.got, room);
     if (length > room) {
-      // Babble: the packet overflows the buffer; the host keeps what fits
-      // and the rest of the packet is gone.
-      std::memcpy(bytes + transfer.got, packet.data(), room);
+      // Babble: the packet overflowed the buffer; the host kept what fit.
       transfer.got = transfer.size;
       return done(transfer.size);
     }
-    std::memcpy(bytes + transfer.got, packet.data(), length);
     transfer.got += static_cast<int>(length);
     if (length < static_cast<size_t>(chip.max_packet) || transfer.got == transfer.size)
       return done(transfer.got);
@@ -212,9 +234,13 @@ bool bulk_in_step(Chip &chip, BulkIn &transfer, uint8_t *bytes, Clock::time_poin
 int bulk_out(Chip &chip, int interface, const uint8_t *data, int size) {
   Channel &channel = chip.channels[static_cast<size_t>(interface)];
   int accepted = channel.write_limit > 0 ? std::min(channel.write_limit, size) : size;
-  channel.tx.insert(channel.tx.end(), data, data + accepted);
-  if (channel.loopback) channel.rx.insert(channel.rx.end(), data, data + accepted);
-  chip.changed.notify_all();
+  channel.tx.append(data, static_cast<size_t>(accepted));
+  // Bulk IN transfers care only when loopback gave them something to send.
+  if (channel.loopback && accepted > 0) {
+    channel.rx.append(data, static_cast<size_t>(accepted));
+    chip.changed.notify_all();
+  }
+  chip.tx_written.notify_all();
   return accepted;
 }
 
