@@ -55,6 +55,9 @@ struct norvec_device {
   uint32_t rx_read_pos = 0;
   uint32_t rx_capacity = 0;
   uint32_t rx_free = 0;
+  // Room the reader thread waits for in rx_space (0: it is not waiting), so
+  // that taking bytes wakes it only once that much is free. Guarded by rx_lock.
+  uint32_t rx_room_wanted = 0;
 
   // Settings block: shadows of the last settings the chip acknowledged.
   uint32_t baud_rate = 0;

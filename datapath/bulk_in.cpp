@@ -181,10 +181,12 @@ class Reader {
   void WaitForRoom() {
     const uint32_t need = std::max<uint32_t>(held_count_, 1);
     pthread_mutex_lock(&device_->rx_lock);
+    device_->rx_room_wanted = need;
     WaitOnRxSpaceLocked(device_, kRoomWaitMs, [&] {
       return device_->stop_reader.load() != 0 || device_->rx_free >= need ||
              (device_->read_pending != 0 && RingQueuedLocked(device_) != 0);
     });
+    device_->rx_room_wanted = 0;
     pthread_mutex_unlock(&device_->rx_lock);
   }
 
@@ -249,37 +251,43 @@ uint32_t GetBytesPerTransfer(uint32_t size, norvec_device *device) {
 }
 
 void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
+  if (count <= 0) return;
   const int packet_size = device->max_packet_size ? static_cast<int>(device->max_packet_size) : count;
-  while (count > 0) {
-    const int length = std::min(count, packet_size);
-    const uint8_t modem = data[0] & 0xF0;
-    const bool modem_changed = device->modem_status.exchange(modem) != modem;
-    if (length >= 2) device->line_status.store(data[1]);
 
-    bool brought_data = false;
-    if (length > 2) {
-      pthread_mutex_lock(&device->rx_lock);
-      RingAppendLocked(device, data + 2, static_cast<uint32_t>(length - 2));
-      pthread_mutex_unlock(&device->rx_lock);
-      brought_data = true;
+  // The payload of every packet enters the ring under one hold of rx_lock:
+  // taking the lock per packet (64 times per transfer of small packets) cost
+  // more than the copying itself, and made KX_Read contend with each packet.
+  pthread_mutex_lock(&device->rx_lock);
+  for (int at = 0; at < count; at += packet_size) {
+    const int length = std::min(count - at, packet_size);
+    if (length > 2) RingAppendLocked(device, data + at + 2, static_cast<uint32_t>(length - 2));
+  }
+  pthread_mutex_unlock(&device->rx_lock);
+
+  // Then each packet's status bytes and events, in arrival order, so that a
+  // modem change is seen per packet and the event rules hold packet by packet.
+  for (int at = 0; at < count; at += packet_size) {
+    const int length = std::min(count - at, packet_size);
+    const uint8_t modem = data[at] & 0xF0;
+    // The line state rarely changes: the locked exchange runs only when it does.
+    bool modem_changed = false;
+    if (device->modem_status.load(std::memory_order_relaxed) != modem)
+      modem_changed = device->modem_status.exchange(modem) != modem;
+    if (length >= 2) device->line_status.store(data[at + 1], std::memory_order_relaxed);
+    if (!(device->event_flags.load() & 1u)) continue;
+
+    const bool brought_data = length > 2;
+    const uint32_t mask = device->event_mask.load();
+    bool signal = false;
+    if (brought_data && (mask & KX_EVENT_RX_DATA)) signal = RaiseEvent(device, KX_EVENT_RX_DATA);
+    if (modem_changed && (mask & KX_EVENT_MODEM_CHANGED))
+      signal = RaiseEvent(device, KX_EVENT_MODEM_CHANGED) || signal;
+    _EVENT_HANDLE *event = device->event_handle.load();
+    if (signal && event) {
+      pthread_mutex_lock(&event->mutex);
+      pthread_cond_signal(&event->cond);
+      pthread_mutex_unlock(&event->mutex);
     }
-
-    if (device->event_flags.load() & 1u) {
-      const uint32_t mask = device->event_mask.load();
-      bool signal = false;
-      if (brought_data && (mask & KX_EVENT_RX_DATA)) signal = RaiseEvent(device, KX_EVENT_RX_DATA);
-      if (modem_changed && (mask & KX_EVENT_MODEM_CHANGED))
-        signal = RaiseEvent(device, KX_EVENT_MODEM_CHANGED) || signal;
-      _EVENT_HANDLE *event = device->event_handle.load();
-      if (signal && event) {
-        pthread_mutex_lock(&event->mutex);
-        pthread_cond_signal(&event->cond);
-        pthread_mutex_unlock(&event->mutex);
-      }
-    }
-
-    data += length;
-    count -= length;
   }
 }
 

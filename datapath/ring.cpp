@@ -37,7 +37,10 @@ void RingTakeLocked(norvec_device *device, uint8_t *dest, uint32_t n) {
   device->rx_read_pos = pos + n;
   device->rx_free += total;
   if (device->rx_free == capacity) device->event_status.fetch_and(~KX_EVENT_RX_DATA);
-  pthread_cond_signal(&device->rx_space);
+  // Waking the reader for less room than it waits for would only send it back
+  // to sleep; an application reading in small pieces would wake it each time.
+  if (device->rx_room_wanted != 0 && device->rx_free >= device->rx_room_wanted)
+    pthread_cond_signal(&device->rx_space);
 }
 
 void RingResetLocked(norvec_device *device) {

@@ -17,7 +17,7 @@ KX_INTERNAL void RingAppendLocked(norvec_device *device, const uint8_t *data, ui
 
 // Moves n buffered bytes (n <= queued) to dest, advances rx_read_pos, raises
 // rx_free, clears the data-received event when the ring becomes empty and
-// wakes a reader thread that waits for room.
+// wakes a reader thread that waits for room once the room it wants is free.
 KX_INTERNAL void RingTakeLocked(norvec_device *device, uint8_t *dest, uint32_t n);
 
 // Empties the ring and wakes a reader thread that waits for room.
