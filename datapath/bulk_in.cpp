@@ -10,6 +10,7 @@
 #include <new>
 
 #include "in_task_gate.h"
+#include "read_wait.h"
 #include "ring.h"
 #include "transfer_size.h"
 #include "usb_control.h"
@@ -257,11 +258,22 @@ void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
   // The payload of every packet enters the ring under one hold of rx_lock:
   // taking the lock per packet (64 times per transfer of small packets) cost
   // more than the copying itself, and made KX_Read contend with each packet.
+  // A KX_Read waiting on an empty ring gets the payload straight away, as if
+  // it had passed through the ring, and completes in this pass.
+  _EVENT_HANDLE *completed = nullptr;
+  bool delivered = false;
+  bool ring_empty = false;
   pthread_mutex_lock(&device->rx_lock);
   for (int at = 0; at < count; at += packet_size) {
     const int length = std::min(count - at, packet_size);
-    if (length > 2) RingAppendLocked(device, data + at + 2, static_cast<uint32_t>(length - 2));
+    if (length <= 2) continue;
+    const uint8_t *payload = data + at + 2;
+    const uint32_t n = static_cast<uint32_t>(length - 2);
+    const uint32_t direct = DeliverToWaitingReadLocked(device, payload, n, &completed);
+    delivered = delivered || direct != 0;
+    if (n > direct) RingAppendLocked(device, payload + direct, n - direct);
   }
+  ring_empty = RingQueuedLocked(device) == 0;
   pthread_mutex_unlock(&device->rx_lock);
 
   // Then each packet's status bytes and events, in arrival order, so that a
@@ -289,6 +301,10 @@ void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
       pthread_mutex_unlock(&event->mutex);
     }
   }
+  // Bytes handed over directly left the ring empty, as a read that empties
+  // it does: the data-received event is over (only this thread fills the ring).
+  if (delivered && ring_empty) device->event_status.fetch_and(~KX_EVENT_RX_DATA);
+  FinishReadRequest(completed);
 }
 
 KX_STATUS KX_SetUSBParameters(KX_HANDLE, uint32_t, uint32_t) { return KX_OK; }

@@ -16,6 +16,7 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "bulk_in.h"
 #include "read_wait.h"
@@ -108,6 +109,19 @@ void ProcessRead(norvec_device *device) {
   pthread_mutex_unlock(&device->rx_lock);
   MarkFinished(completed);
 }
+
+uint32_t DeliverToWaitingReadLocked(norvec_device *device, const uint8_t *data, uint32_t n,
+                                    _EVENT_HANDLE **completed) {
+  if (!device->read_pending || RingQueuedLocked(device) != 0) return 0;
+  const uint32_t take = std::min(device->read_length - device->read_done, n);
+  std::memcpy(device->read_dest + device->read_done, data, take);
+  device->read_done += take;
+  *device->read_returned += take;
+  if (device->read_done == device->read_length) *completed = DetachRequestLocked(device);
+  return take;
+}
+
+void FinishReadRequest(_EVENT_HANDLE *event) { MarkFinished(event); }
 
 void CompleteReadRequest(norvec_device *device) { EndRequest(device); }
 
