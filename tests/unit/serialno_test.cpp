@@ -82,9 +82,7 @@ TEST(SerialTextTest, IntegerToText) {
   EXPECT_STREQ(vexa::_i64toa(36, buffer, 36), "10");
   vexa::i64toa(-1234, buffer, 10, 1);
   EXPECT_STREQ(buffer, "-1234");
-  // The widest text: 64 binary digits.
-  vexa::i64toa(-1, buffer, 2, 0);
-  EXPECT_EQ(std::strlen(buffer), 64u);
+  vexa::i64toa(-1, buffer, 2, 0);  // the widest text: 64 binary digits
   EXPECT_EQ(std::string(buffer), std::string(64, '1'));
 
   char text[] = "fd9r90-x";
