@@ -3,7 +3,6 @@
 #ifndef VEXA_SIM_TEST_HELPERS_H
 #define VEXA_SIM_TEST_HELPERS_H
 
-#include <limits.h>
 #include <usb.h>
 
 #include <memory>
@@ -30,11 +29,6 @@ inline vexa_sim_chip_config Chip(int interfaces = 1, int packet = 64, int eeprom
   return config;
 }
 
-inline void Rescan() {
-  usb_find_busses();
-  usb_find_devices();
-}
-
 inline std::vector<struct usb_device *> Devices() {
   std::vector<struct usb_device *> devices;
   for (struct usb_bus *bus = usb_get_busses(); bus; bus = bus->next)
@@ -42,20 +36,17 @@ inline std::vector<struct usb_device *> Devices() {
   return devices;
 }
 
-// Scans and opens the n-th device on the bus.
-inline UsbHandle OpenNth(size_t n) {
-  Rescan();
-  auto devices = Devices();
-  if (n >= devices.size()) return UsbHandle();
-  return UsbHandle(usb_open(devices[n]));
+// Rescans the bus and lists what is on it.
+inline std::vector<struct usb_device *> Rescan() {
+  usb_find_busses();
+  usb_find_devices();
+  return Devices();
 }
 
-inline std::vector<vexa_sim_log_entry> EntriesOfKind(int kind) {
-  std::vector<vexa_sim_log_entry> all(vexa_sim_log(nullptr, 0)), out;
-  all.resize(vexa_sim_log(all.data(), all.size()));
-  for (const auto &entry : all)
-    if (entry.kind == kind) out.push_back(entry);
-  return out;
+// Scans and opens the n-th device on the bus.
+inline UsbHandle OpenNth(size_t n) {
+  auto devices = Rescan();
+  return UsbHandle(n < devices.size() ? usb_open(devices[n]) : nullptr);
 }
 
 }  // namespace simtest
