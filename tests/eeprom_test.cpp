@@ -48,6 +48,10 @@ KX_PROGRAM_DATA ReadRecord(Texts *texts, KX_PROGRAM_DATA record = {}) {
   return record;
 }
 
+// The four decoded texts: manufacturer, its id, description, serial number.
+using Strings = std::vector<std::string>;
+Strings TextsOf(const Texts &t) { return {t.manufacturer, t.manufacturer_id, t.description, t.serial}; }
+
 std::vector<uint16_t> Words(int chip, unsigned count) {
   std::vector<uint16_t> words(count);
   for (unsigned i = 0; i < count; ++i) vexa_sim_eeprom_get(chip, i, &words[i]);
@@ -118,10 +122,7 @@ TEST_F(EepromTest, WorkedExampleProgramsTheExactImageAndReadsBack) {
   const KX_PROGRAM_DATA read = ReadBack(handle, &texts);
   EXPECT_EQ(read.vendor_id, 0x0403);
   EXPECT_EQ(read.product_id, 0x6001);
-  EXPECT_STREQ(texts.manufacturer, "A");
-  EXPECT_STREQ(texts.description, "B");
-  EXPECT_STREQ(texts.serial, "12345678");
-  EXPECT_STREQ(texts.manufacturer_id, "12") << "the serial number's first two characters";
+  EXPECT_EQ(TextsOf(texts), (Strings{"A", "12", "B", "12345678"})) << "the id is the serial's start";
   EXPECT_EQ(read.max_power, 100);
   EXPECT_EQ(read.plug_and_play + read.remote_wakeup * 2 + read.self_powered * 4, 3);
   EXPECT_EQ(read.usb_version, 0x0110) << "a revision-2 image reports USB 1.1";
@@ -219,10 +220,7 @@ TEST_F(EepromTest, OlderRecordFormOnASingleChannelChipEndsAtUsbVersion) {
   EXPECT_EQ(read.rev4 + read.usb_version_enable, 2);
   EXPECT_EQ(read.usb_version, 0x0200);
   EXPECT_EQ(read.iso_in, 0);
-  EXPECT_STREQ(texts.manufacturer, "Old");
-  EXPECT_STREQ(texts.description, "Form");
-  EXPECT_STREQ(texts.serial, "LEG42");
-  EXPECT_STREQ(texts.manufacturer_id, "LE");
+  EXPECT_EQ(TextsOf(texts), (Strings{"Old", "LE", "Form", "LEG42"}));
   EXPECT_EQ(read.dual_image, 0x5A);
   EXPECT_EQ(read.b_config_bit3, 0x5A);
 }
@@ -246,14 +244,12 @@ TEST_F(EepromTest, GeneratedAndGivenSerialNumbers) {
   KX_PROGRAM_DATA record = ProgramRecord("", "", "ZZ99", "QZ");
   ASSERT_EQ(KX_EE_Program(handle, &record), KX_OK);
   ReadBack(handle, &texts);
-  EXPECT_STREQ(texts.serial, "ZZ99");
-  EXPECT_STREQ(texts.manufacturer_id, "ZZ");
+  EXPECT_EQ(TextsOf(texts), (Strings{"", "ZZ", "", "ZZ99"}));
   // A null prefix is the empty prefix: the generated serial is empty too.
   record = ProgramRecord("M", "D", nullptr, nullptr);
   ASSERT_EQ(KX_EE_Program(handle, &record), KX_OK);
   ReadBack(handle, &texts);
-  EXPECT_STREQ(texts.serial, "");
-  EXPECT_STREQ(texts.manufacturer, "M");
+  EXPECT_EQ(TextsOf(texts), (Strings{"M", "", "D", ""}));
 }
 
 // 48 characters of text fit a single-channel image exactly, 47 a dual-channel
@@ -279,8 +275,8 @@ TEST_F(EepromTest, TooLongTextsLeaveTheEepromUntouched) {
     EXPECT_EQ(UASize(handle), 0u);
     Texts texts;
     ReadBack(handle, &texts);
-    EXPECT_EQ(std::string(texts.manufacturer), twenty);
-    EXPECT_STREQ(texts.serial, record.serial_number);
+    const std::string serial = record.serial_number;
+    EXPECT_EQ(TextsOf(texts), (Strings{twenty, serial.substr(0, 2), twenty, serial}));
     Close(handle);
   }
 }
@@ -340,10 +336,7 @@ TEST_P(DualEepromTest, ProbeProgramAndReadBack) {
   EXPECT_EQ(read.dual_image, 1);
   EXPECT_EQ(read.rev4 + read.usb_version, 0);
   EXPECT_EQ(read.product_id, 0x6010);
-  EXPECT_STREQ(texts.manufacturer, "Maker");
-  EXPECT_STREQ(texts.description, "Dual bridge");
-  EXPECT_STREQ(texts.serial, "DS123456");
-  EXPECT_STREQ(texts.manufacturer_id, "DS");
+  EXPECT_EQ(TextsOf(texts), (Strings{"Maker", "DS", "Dual bridge", "DS123456"}));
   const uint8_t flags[] = {read.a_config_bit0, read.a_config_bit4, read.a_config_bit1, read.b_config_bit2,
                            read.b_config_bit4, read.iso_in_b, read.iso_out_a, read.iso_in_a,
                            read.iso_out_b, read.dual_serial_number_enable, read.dual_pull_down_enable};
