@@ -1,10 +1,12 @@
 // Hostile input at the interface: null pointers, zero and huge counts,
 // out-of-range offsets and rates, over-long names and EEPROM texts. Each call
 // must give its documented status, send nothing to the chip when it refuses,
-// and write nothing outside the buffers it was given.
+// and write nothing outside the buffers it was given. Cases that other test
+// files already pin down call by call are not repeated here.
 #include <climits>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim_fixture.h"
@@ -14,8 +16,7 @@ namespace {
 // A buffer with guard bytes on both sides.
 class Guarded {
  public:
-  explicit Guarded(size_t size, uint8_t fill = 0x5A)
-      : size_(size), bytes_(kGuard + size + kGuard, kMark) {
+  explicit Guarded(size_t size, uint8_t fill = 0x5A) : size_(size), bytes_(2 * kGuard + size, kMark) {
     std::memset(data(), fill, size);
   }
   uint8_t *data() { return bytes_.data() + kGuard; }
@@ -38,130 +39,83 @@ class Guarded {
   std::vector<uint8_t> bytes_;
 };
 
-class HostileInputTest : public SimTest {
- protected:
-  // Control requests sent since the last call of this function.
-  size_t RequestsSent() {
-    size_t n = ControlLog().size();
-    vexa_sim_log_clear();
-    return n;
-  }
-};
+using Rows = std::vector<std::pair<const char *, KX_STATUS>>;
+#define ROW(call) {#call, call}
 
-TEST_F(HostileInputTest, NullHandleIsRefusedByEveryCallThatTakesOne) {
+void ExpectEvery(const Rows &rows, KX_STATUS expected) {
+  for (const auto &row : rows) EXPECT_EQ(row.second, expected) << row.first;
+}
+
+std::vector<uint16_t> Eeprom(int chip, unsigned words = 64) {
+  std::vector<uint16_t> image(words);
+  for (unsigned a = 0; a < words; ++a) vexa_sim_eeprom_get(chip, a, &image[a]);
+  return image;
+}
+
+KX_PROGRAM_DATA Record(char *manufacturer, char *prefix, char *description, char *serial) {
+  KX_PROGRAM_DATA data = {};
+  data.marker_ones = 0xFFFFFFFFu;
+  data.vendor_id = 0x0403;
+  data.product_id = 0x6001;
+  data.manufacturer = manufacturer;
+  data.manufacturer_id = prefix;
+  data.description = description;
+  data.serial_number = serial;
+  return data;
+}
+
+class HostileInputTest : public SimTest {};
+
+// The control, EEPROM and write calls refuse a null handle in their own
+// tests; here the rest, with a chip on the bus that a stray call could reach.
+TEST_F(HostileInputTest, NullHandleIsRefusedWithoutTouchingTheBus) {
   AddDual("HI01", "Hostile");
   vexa_sim_log_clear();
   uint8_t buffer[16] = {};
   uint32_t u32 = 0;
-  unsigned long ul = 0;
-  unsigned short us = 0;
-  unsigned char uc = 0;
   _EVENT_HANDLE event;
-  KX_PROGRAM_DATA data = {};
-  data.marker_ones = 0xFFFFFFFFu;
   const KX_HANDLE null = nullptr;
-  const std::vector<std::pair<const char *, KX_STATUS>> calls = {
-      {"Close", KX_Close(null)},
-      {"Read", KX_Read(null, buffer, 1, &u32)},
-      {"Write", KX_Write(null, buffer, 1, &u32)},
-      {"SetTimeouts", KX_SetTimeouts(null, 1, 1)},
-      {"GetQueueStatus", KX_GetQueueStatus(null, &u32)},
-      {"GetStatus", KX_GetStatus(null, &u32, &u32, &u32)},
-      {"SetEventNotification", KX_SetEventNotification(null, 1, &event)},
-      {"GetEventStatus", KX_GetEventStatus(null, &u32)},
-      {"StopInTask", KX_StopInTask(null)},
-      {"RestartInTask", KX_RestartInTask(null)},
-      {"SetBaudRate", KX_SetBaudRate(null, 9600)},
-      {"SetDivisor", KX_SetDivisor(null, 1)},
-      {"SetDataCharacteristics", KX_SetDataCharacteristics(null, 8, 0, 0)},
-      {"SetFlowControl", KX_SetFlowControl(null, 0, 0, 0)},
-      {"SetDtr", KX_SetDtr(null)},
-      {"ClrDtr", KX_ClrDtr(null)},
-      {"SetRts", KX_SetRts(null)},
-      {"ClrRts", KX_ClrRts(null)},
-      {"SetChars", KX_SetChars(null, 0, 0, 0, 0)},
-      {"Purge", KX_Purge(null, 3)},
-      {"SetBreakOn", KX_SetBreakOn(null)},
-      {"SetBreakOff", KX_SetBreakOff(null)},
-      {"ResetDevice", KX_ResetDevice(null)},
-      {"SetLatencyTimer", KX_SetLatencyTimer(null, 2)},
-      {"GetLatencyTimer", KX_GetLatencyTimer(null, &uc)},
-      {"SetBitMode", KX_SetBitMode(null, 0, 0)},
-      {"GetBitMode", KX_GetBitMode(null, &uc)},
-      {"GetModemStatus", KX_GetModemStatus(null, &ul)},
-      {"GetDeviceInfo", KX_GetDeviceInfo(null, &ul, &ul, nullptr, nullptr, nullptr)},
-      {"ReadEE", KX_ReadEE(null, 0, &us)},
-      {"WriteEE", KX_WriteEE(null, 0, 0)},
-      {"EraseEE", KX_EraseEE(null)},
-      {"EE_Program", KX_EE_Program(null, &data)},
-      {"EE_Read", KX_EE_Read(null, &data)},
-      {"EE_UASize", KX_EE_UASize(null, &u32)},
-      {"EE_UAWrite", KX_EE_UAWrite(null, buffer, 1)},
-      {"EE_UARead", KX_EE_UARead(null, buffer, 1, &u32)},
-  };
-  for (const auto &call : calls) EXPECT_EQ(call.second, KX_ERR_PARAMETER) << call.first;
+  ExpectEvery({ROW(KX_Close(null)), ROW(KX_Read(null, buffer, 1, &u32)), ROW(KX_SetTimeouts(null, 1, 1)),
+               ROW(KX_GetQueueStatus(null, &u32)), ROW(KX_GetStatus(null, &u32, &u32, &u32)),
+               ROW(KX_SetEventNotification(null, 1, &event)), ROW(KX_GetEventStatus(null, &u32)),
+               ROW(KX_StopInTask(null)), ROW(KX_RestartInTask(null))},
+              KX_ERR_PARAMETER);
   // These answer the same whatever the handle.
   EXPECT_EQ(KX_SetUSBParameters(null, 0xFFFFFFFFu, 0), KX_OK);
-  EXPECT_EQ(KX_SetWaitMask(null, 1), KX_ERR_UNSUPPORTED);
-  EXPECT_EQ(KX_WaitOnMask(null, &u32), KX_ERR_UNSUPPORTED);
-  EXPECT_EQ(KX_IoCtl(null, 0, nullptr, 0, nullptr, 0, nullptr), KX_ERR_UNSUPPORTED);
-  EXPECT_EQ(KX_SetResetPipeRetryCount(null, 1), KX_ERR_UNSUPPORTED);
-  EXPECT_EQ(KX_ResetPort(null), KX_ERR_UNSUPPORTED);
+  ExpectEvery({ROW(KX_SetWaitMask(null, 1)), ROW(KX_WaitOnMask(null, &u32))}, KX_ERR_UNSUPPORTED);
   EXPECT_EQ(Log().size(), 0u) << "a refused call reached the bus";
 }
 
-TEST_F(HostileInputTest, NullOutputsOnALiveHandleSendNothing) {
+TEST_F(HostileInputTest, NullOutputsOnALiveHandleSendNothingAndLeaveItWorking) {
   int chip = AddDual("HI02", "Hostile");
   KX_HANDLE handle = Open(0);
   const uint8_t queued[4] = {1, 2, 3, 4};
   ASSERT_EQ(vexa_sim_queue_rx(chip, 0, queued, sizeof queued), 0);
-  RequestsSent();
+  vexa_sim_log_clear();
   uint8_t buffer[8] = {};
   uint32_t u32 = 0;
-  unsigned char uc = 0;
-  unsigned short us = 0;
-  EXPECT_EQ(KX_Read(handle, nullptr, 4, &u32), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_Read(handle, buffer, 4, nullptr), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_Write(handle, nullptr, 4, &u32), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_Write(handle, buffer, 4, nullptr), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_GetQueueStatus(handle, nullptr), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_GetStatus(handle, nullptr, &u32, &u32), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_GetStatus(handle, &u32, nullptr, &u32), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_GetStatus(handle, &u32, &u32, nullptr), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_GetEventStatus(handle, nullptr), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_GetLatencyTimer(handle, nullptr), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_GetBitMode(handle, nullptr), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_GetModemStatus(handle, nullptr), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_ReadEE(handle, 0, nullptr), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_EE_Program(handle, nullptr), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_EE_Read(handle, nullptr), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_EE_UASize(handle, nullptr), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_EE_UAWrite(handle, nullptr, 4), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_EE_UARead(handle, nullptr, 4, &u32), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_EE_UARead(handle, buffer, 4, nullptr), KX_ERR_PARAMETER);
-  // Length 0 needs no count at all.
-  EXPECT_EQ(KX_EE_UARead(handle, buffer, 0, nullptr), KX_OK);
-  EXPECT_EQ(RequestsSent(), 0u);
-  EXPECT_EQ(KX_GetLatencyTimer(handle, &uc), KX_OK);  // and the handle still works
-  EXPECT_EQ(KX_ReadEE(handle, 0, &us), KX_OK);
+  KX_HANDLE other = reinterpret_cast<KX_HANDLE>(0x1);
+  ExpectEvery({ROW(KX_Read(handle, nullptr, 4, &u32)), ROW(KX_Read(handle, buffer, 4, nullptr)),
+               ROW(KX_GetQueueStatus(handle, nullptr)),
+               ROW(KX_GetStatus(handle, nullptr, &u32, &u32)),
+               ROW(KX_GetStatus(handle, &u32, nullptr, &u32)),
+               ROW(KX_GetStatus(handle, &u32, &u32, nullptr)), ROW(KX_GetEventStatus(handle, nullptr)),
+               ROW(KX_Open(0, nullptr)), ROW(KX_OpenEx("HI02", KX_MATCH_SERIAL, nullptr)),
+               ROW(KX_OpenEx(nullptr, KX_MATCH_SERIAL, &other))},
+              KX_ERR_PARAMETER);
+  EXPECT_EQ(other, nullptr);
+  EXPECT_EQ(ControlLog().size(), 0u);
+  EXPECT_EQ(vexa_sim_open_handles(), 1);
   uint32_t got = 0;
   ASSERT_EQ(KX_SetTimeouts(handle, 3000, 0), KX_OK);
   EXPECT_EQ(KX_Read(handle, buffer, 4, &got), KX_OK);
   EXPECT_EQ(std::memcmp(buffer, queued, 4), 0);
-  // Null outputs of the listing and open calls.
-  EXPECT_EQ(KX_Open(0, nullptr), KX_ERR_PARAMETER);
-  EXPECT_EQ(KX_OpenEx("HI02", KX_MATCH_SERIAL, nullptr), KX_ERR_PARAMETER);
-  KX_HANDLE other = reinterpret_cast<KX_HANDLE>(0x1);
-  EXPECT_EQ(KX_OpenEx(nullptr, KX_MATCH_SERIAL, &other), KX_ERR_PARAMETER);
-  EXPECT_EQ(other, nullptr);
-  EXPECT_EQ(vexa_sim_open_handles(), 1);
 }
 
 TEST_F(HostileInputTest, ZeroAndHugeCounts) {
   int chip = AddSingle("HI03", "Hostile", 0x0400, 64, 64);
   KX_HANDLE handle = Open(0);
   vexa_sim_log_clear();
-
   uint32_t count = 77;
   Guarded nothing(4);
   EXPECT_EQ(KX_Read(handle, nothing.data(), 0, &count), KX_OK);
@@ -177,7 +131,6 @@ TEST_F(HostileInputTest, ZeroAndHugeCounts) {
   for (size_t k = 0; k < arriving.size(); ++k) arriving[k] = static_cast<uint8_t>(k * 7 + 1);
   ASSERT_EQ(vexa_sim_queue_rx(chip, 0, arriving.data(), arriving.size()), 0);
   ASSERT_EQ(KX_SetTimeouts(handle, 300, 0), KX_OK);
-  count = 0;
   EXPECT_EQ(KX_Read(handle, big.data(), huge, &count), KX_ERR_IO);
   EXPECT_EQ(count, arriving.size());
   EXPECT_EQ(std::memcmp(big.data(), arriving.data(), arriving.size()), 0);
@@ -185,67 +138,43 @@ TEST_F(HostileInputTest, ZeroAndHugeCounts) {
   EXPECT_TRUE(big.Intact());
 
   // A user-area write that claims far more bytes than it has is refused
-  // before a byte is read, and the EEPROM stays as it was.
-  uint16_t before[64];
-  for (unsigned a = 0; a < 64; ++a) vexa_sim_eeprom_get(chip, a, &before[a]);
+  // before a byte is read; a read that asks for everything gets the area.
+  const std::vector<uint16_t> before = Eeprom(chip);
   const uint8_t few[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   EXPECT_EQ(KX_EE_UAWrite(handle, few, 0xFFFFFFFFu), KX_ERR_EE_WRITE);
-  for (unsigned a = 0; a < 64; ++a) {
-    uint16_t word = 0;
-    vexa_sim_eeprom_get(chip, a, &word);
-    EXPECT_EQ(word, before[a]) << "word " << a;
-  }
-  // A read that asks for everything gets the area and no more.
+  EXPECT_EQ(Eeprom(chip), before);
   uint32_t area = 0;
   ASSERT_EQ(KX_EE_UASize(handle, &area), KX_OK);
   Guarded user(area, 0xEE);
-  count = 0;
   EXPECT_EQ(KX_EE_UARead(handle, user.data(), 0xFFFFFFFFu, &count), KX_OK);
   EXPECT_EQ(count, area);
   EXPECT_TRUE(user.Intact());
 }
 
-TEST_F(HostileInputTest, OutOfRangeOffsetsAndRatesSendNothing) {
+TEST_F(HostileInputTest, OutOfRangeOffsetsRatesAndPurgeBitsSendNothing) {
   int chip = AddSingle("HI04", "Hostile", 0x0400, 64, 256);
   KX_HANDLE handle = Open(0);
-  RequestsSent();
+  vexa_sim_log_clear();
   unsigned short word = 0x1234;
   // 0x10000 would read word 0 if the offset were narrowed before the test.
-  for (unsigned long offset : {257ul, 0x10000ul, 0x10001ul, ULONG_MAX}) {
+  for (unsigned long offset : {0x10000ul, ULONG_MAX}) {
     EXPECT_EQ(KX_ReadEE(handle, offset, &word), KX_ERR_ARGS) << offset;
     EXPECT_EQ(KX_WriteEE(handle, offset, 0xAAAA), KX_ERR_ARGS) << offset;
   }
   EXPECT_EQ(word, 0x1234);
-  EXPECT_EQ(RequestsSent(), 0u);
-  EXPECT_EQ(KX_WriteEE(handle, 256, 0xBEEF), KX_OK);  // the last offset taken
-  EXPECT_EQ(RequestsSent(), 1u);
-  uint16_t stored = 0;
-  vexa_sim_eeprom_get(chip, 0, &stored);
-  EXPECT_NE(stored, 0xAAAA);
-
+  // Far beyond the fastest rate, and one that would look like 9600 if cut to 32 bits.
   const vexa_sim_channel_state state = State(chip, 0);
-  // Rates below the slowest divisor, far beyond the fastest, and one that
-  // would look like 9600 if cut to 32 bits.
-  const unsigned long rates[] = {0ul, 1ul, 183ul, 3000001ul * 2, ULONG_MAX,
-                                 static_cast<unsigned long>(UINT32_MAX)};
-  for (unsigned long rate : rates) EXPECT_EQ(KX_SetBaudRate(handle, rate), KX_ERR_BAUD_RATE) << rate;
+  EXPECT_EQ(KX_SetBaudRate(handle, ULONG_MAX), KX_ERR_BAUD_RATE);
   if (sizeof(unsigned long) > 4) {
-    const unsigned long wrapped = (1ul << 31) * 2 + 9600;
-    EXPECT_EQ(KX_SetBaudRate(handle, wrapped), KX_ERR_BAUD_RATE);
+    EXPECT_EQ(KX_SetBaudRate(handle, (1ul << 31) * 2 + 9600), KX_ERR_BAUD_RATE);
   }
-  EXPECT_EQ(RequestsSent(), 0u);
+  // Purge bits outside the two known ones do nothing of their own.
+  EXPECT_EQ(KX_Purge(handle, ~3ul), KX_OK);
+  EXPECT_EQ(ControlLog().size(), 0u);
   EXPECT_EQ(State(chip, 0).divisor, state.divisor);
-  EXPECT_EQ(KX_SetBaudRate(handle, 184), KX_OK);
-
-  // Codes the chip interprets pass through unchanged; purge bits outside
-  // the two known ones do nothing of their own.
+  // A code the chip interprets passes through unchanged.
   EXPECT_EQ(KX_SetLatencyTimer(handle, 255), KX_OK);
   EXPECT_EQ(State(chip, 0).latency_timer, 255);
-  RequestsSent();
-  EXPECT_EQ(KX_Purge(handle, 0), KX_OK);
-  EXPECT_EQ(RequestsSent(), 0u);
-  EXPECT_EQ(KX_Purge(handle, ~3ul), KX_OK);
-  EXPECT_EQ(RequestsSent(), 0u);
 }
 
 TEST_F(HostileInputTest, OverLongAndOddNames) {
@@ -253,21 +182,29 @@ TEST_F(HostileInputTest, OverLongAndOddNames) {
   AddSingle("HI06", "Hostile single");
   KX_HANDLE handle = reinterpret_cast<KX_HANDLE>(0x1);
   const std::string longest(100000, 'H');
-  EXPECT_EQ(KX_OpenEx(longest.c_str(), KX_MATCH_SERIAL, &handle), KX_ERR_NOT_FOUND);
-  EXPECT_EQ(handle, nullptr);
-  // The serial number followed by junk: matched, but no channel letter.
+  // The serial number followed by junk is matched, but has no channel letter.
   const std::string junk = "HI05" + std::string(5000, 'x');
-  EXPECT_EQ(KX_OpenEx(junk.c_str(), KX_MATCH_SERIAL, &handle), KX_ERR_NOT_OPENED);
-  EXPECT_EQ(KX_OpenEx("HI05 Z", KX_MATCH_SERIAL, &handle), KX_ERR_NOT_OPENED);
-  EXPECT_EQ(KX_OpenEx("\xFF\xFE", KX_MATCH_DESCRIPTION, &handle), KX_ERR_NOT_FOUND);
-  EXPECT_EQ(KX_OpenEx("HI05 A", 0, &handle), KX_ERR_PARAMETER);
-  EXPECT_EQ(handle, nullptr);
+  const struct {
+    const char *name;
+    uint32_t flags;
+    KX_STATUS status;
+  } rows[] = {{longest.c_str(), KX_MATCH_SERIAL, KX_ERR_NOT_FOUND},
+              {junk.c_str(), KX_MATCH_SERIAL, KX_ERR_NOT_OPENED},
+              {"HI05 Z", KX_MATCH_SERIAL, KX_ERR_NOT_OPENED},
+              {"\xFF\xFE", KX_MATCH_DESCRIPTION, KX_ERR_NOT_FOUND},
+              {"HI05 A", 0, KX_ERR_PARAMETER}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(std::string(row.name).substr(0, 12));
+    handle = reinterpret_cast<KX_HANDLE>(0x1);
+    EXPECT_EQ(KX_OpenEx(row.name, row.flags, &handle), row.status);
+    EXPECT_EQ(handle, nullptr);
+  }
   // Both match bits: serial number first; bits above them are ignored.
   Close(OpenBy("HI05 B", KX_MATCH_SERIAL | KX_MATCH_DESCRIPTION | 0xFFFF0000u));
   // -1 is the internal "by name" index: with no name it is a bad argument.
   EXPECT_EQ(KX_Open(-1, &handle), KX_ERR_PARAMETER);
-  EXPECT_EQ(handle, nullptr);
   for (int index : {-2, 3, 1000, INT_MAX, INT_MIN}) {
+    handle = reinterpret_cast<KX_HANDLE>(0x1);
     EXPECT_EQ(KX_Open(index, &handle), KX_ERR_NOT_FOUND) << index;
     EXPECT_EQ(handle, nullptr);
   }
@@ -280,42 +217,9 @@ TEST_F(HostileInputTest, OverLongAndOddNames) {
   EXPECT_EQ(vexa_sim_open_handles(), 0);
 }
 
-KX_PROGRAM_DATA Record(char *manufacturer, char *prefix, char *description, char *serial) {
-  KX_PROGRAM_DATA data = {};
-  data.marker_ones = 0xFFFFFFFFu;
-  data.vendor_id = 0x0403;
-  data.product_id = 0x6001;
-  data.manufacturer = manufacturer;
-  data.manufacturer_id = prefix;
-  data.description = description;
-  data.serial_number = serial;
-  return data;
-}
-
 TEST_F(HostileInputTest, HostileEepromTexts) {
   int chip = AddSingle("HI07", "Hostile", 0x0400, 64, 64);
   KX_HANDLE handle = Open(0);
-  uint16_t before[64];
-  for (unsigned a = 0; a < 64; ++a) vexa_sim_eeprom_get(chip, a, &before[a]);
-  auto eeprom_unchanged = [&] {
-    for (unsigned a = 0; a < 64; ++a) {
-      uint16_t word = 0;
-      vexa_sim_eeprom_get(chip, a, &word);
-      if (word != before[a]) return false;
-    }
-    return true;
-  };
-
-  // Texts far too long for the part, each alone: refused, EEPROM untouched.
-  std::string huge(5000, 'T');
-  char empty[] = "";
-  for (int which = 0; which < 3; ++which) {
-    KX_PROGRAM_DATA data = Record(which == 0 ? &huge[0] : empty, empty,
-                                  which == 1 ? &huge[0] : empty, which == 2 ? &huge[0] : empty);
-    EXPECT_EQ(KX_EE_Program(handle, &data), KX_ERR_OTHER) << which;
-    EXPECT_TRUE(eeprom_unchanged()) << which;
-  }
-
   // Null texts, an over-long serial prefix and an absurd power: programmed
   // with empty texts, a two-character prefix and the power capped.
   std::string prefix(300, 'P');
@@ -343,11 +247,7 @@ TEST_F(HostileInputTest, HostileEepromTexts) {
   const KX_STATUS status = KX_EE_Read(handle, &hostile);
   EXPECT_TRUE(status == KX_OK || status == KX_ERR_EE_ABSENT || status == KX_ERR_EE_BLANK);
   EXPECT_TRUE(m2.Intact() && i2.Intact() && d2.Intact() && s2.Intact());
-  if (status == KX_OK) {
-    EXPECT_LT(std::strlen(m2.text()), 64u);
-    EXPECT_LT(std::strlen(d2.text()), 64u);
-    EXPECT_LT(std::strlen(s2.text()), 64u);
-  }
+  for (Guarded *text : {&m2, &d2, &s2}) EXPECT_TRUE(status != KX_OK || std::strlen(text->text()) < 64);
 }
 
 }  // namespace

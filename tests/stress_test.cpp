@@ -47,35 +47,26 @@ struct Frame {
   uint32_t stamp;
 };
 
-uint8_t PayloadByte(uint32_t id, uint64_t seq, size_t i) {
-  return static_cast<uint8_t>((seq * 7 + i * 13 + id) & 0x7F);
-}
-
 void EncodeFrame(uint32_t id, Frame frame, uint8_t *out) {
   out[0] = kStart;
   out[1] = static_cast<uint8_t>(id & 0x7F);
   for (size_t k = 0; k < 5; ++k) out[2 + k] = static_cast<uint8_t>((frame.seq >> (7 * k)) & 0x7F);
   for (size_t k = 0; k < 3; ++k) out[7 + k] = static_cast<uint8_t>((frame.stamp >> (7 * k)) & 0x7F);
-  for (size_t i = 0; i < 5; ++i) out[10 + i] = PayloadByte(id, frame.seq, i);
+  for (size_t i = 0; i < 5; ++i) out[10 + i] = static_cast<uint8_t>((frame.seq * 7 + i * 13 + id) & 0x7F);
   unsigned sum = 0;
   for (size_t k = 1; k < 15; ++k) sum += out[k];
   out[15] = static_cast<uint8_t>(sum & 0x7F);
 }
 
-// True when the 16 bytes are a whole, correct frame of stream id.
+// True when the 16 bytes are a whole, correct frame of stream id: the fields
+// read back and encoded again must give the very same bytes.
 bool DecodeFrame(uint32_t id, const uint8_t *in, Frame *frame) {
-  if (in[0] != kStart || in[1] != id) return false;
-  unsigned sum = 0;
-  for (size_t k = 1; k < 15; ++k) {
-    if (in[k] & 0x80) return false;
-    sum += in[k];
-  }
-  if (in[15] != (sum & 0x7F)) return false;
   Frame value = {0, 0};
-  for (size_t k = 0; k < 5; ++k) value.seq |= static_cast<uint64_t>(in[2 + k]) << (7 * k);
-  for (size_t k = 0; k < 3; ++k) value.stamp |= static_cast<uint32_t>(in[7 + k]) << (7 * k);
-  for (size_t i = 0; i < 5; ++i)
-    if (in[10 + i] != PayloadByte(id, value.seq, i)) return false;
+  for (size_t k = 0; k < 5; ++k) value.seq |= static_cast<uint64_t>(in[2 + k] & 0x7F) << (7 * k);
+  for (size_t k = 0; k < 3; ++k) value.stamp |= static_cast<uint32_t>(in[7 + k] & 0x7F) << (7 * k);
+  uint8_t again[kFrame];
+  EncodeFrame(id, value, again);
+  if (std::memcmp(in, again, kFrame) != 0) return false;
   *frame = value;
   return true;
 }
@@ -96,184 +87,139 @@ class StreamChecker {
     pending_.insert(pending_.end(), data, data + n);
     size_t pos = 0;
     while (pos < pending_.size()) {
+      const size_t next = NextStart(pos + 1);
+      Frame frame = {0, 0};
       if (pending_[pos] != kStart) {
         Discontinuity("bytes outside a frame");
-        pos = NextStart(pos + 1);
-        continue;
-      }
-      if (pending_.size() - pos < kFrame) {
-        // An incomplete frame: wait for more unless another frame already started.
-        size_t next = NextStart(pos + 1);
-        if (next == pending_.size()) break;
+      } else if (pending_.size() - pos < kFrame) {
+        if (next == pending_.size()) break;  // an incomplete frame: wait for more
         Discontinuity("cut frame");
-        pos = next;
-        continue;
-      }
-      Frame frame = {0, 0};
-      if (!DecodeFrame(id_, &pending_[pos], &frame)) {
+      } else if (!DecodeFrame(id_, &pending_[pos], &frame)) {
         Discontinuity("damaged frame");
-        pos = NextStart(pos + 1);
+      } else {
+        if (have_last && frame.seq <= last) {
+          Error("frame " + std::to_string(frame.seq) + " after " + std::to_string(last));
+        } else {
+          if (frame.seq != (have_last ? last + 1 : 0)) Discontinuity("lost frames");
+          last = frame.seq;
+          last_stamp_ = frame.stamp;
+          have_last = true;
+          ++frames;
+          in_gap_ = false;
+        }
+        pos += kFrame;
         continue;
       }
-      if (have_last_ && frame.seq <= last_) {
-        Error("frame " + std::to_string(frame.seq) + " after " + std::to_string(last_));
-      } else {
-        if (frame.seq != (have_last_ ? last_ + 1 : 0)) Discontinuity("lost frames");
-        last_ = frame.seq;
-        last_stamp_ = frame.stamp;
-        have_last_ = true;
-        ++frames_;
-        in_gap_ = false;
-      }
-      pos += kFrame;
+      pos = next;
     }
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pos));
   }
 
-  bool have_last() const { return have_last_; }
-  uint64_t last() const { return last_; }
-  uint64_t frames() const { return frames_; }
-  uint64_t gaps() const { return gaps_; }
-  uint64_t errors() const { return errors_; }
-  const std::string &first_error() const { return first_error_; }
+  bool have_last = false;
+  uint64_t last = 0, frames = 0, gaps = 0, errors = 0;
+  std::string first_error;
 
  private:
   size_t NextStart(size_t from) const {
     while (from < pending_.size() && pending_[from] != kStart) ++from;
     return from;
   }
-
   void Error(const std::string &what) {
-    ++errors_;
-    if (first_error_.empty()) first_error_ = what;
+    if (errors++ == 0) first_error = what;
   }
-
   void Discontinuity(const char *what) {
     if (in_gap_) return;  // a cut frame followed by missing ones is one loss
     in_gap_ = true;
-    ++gaps_;
-    if (purges_started_->load() > last_stamp_) return;
-    Error(std::string(what) + " after frame " + std::to_string(last_) +
-          " with no purge to explain it");
+    ++gaps;
+    if (purges_started_->load() <= last_stamp_)
+      Error(std::string(what) + " after frame " + std::to_string(last) + " with no purge to explain it");
   }
 
   const uint32_t id_;
   const std::atomic<uint64_t> *purges_started_;
   std::vector<uint8_t> pending_;
-  uint64_t last_ = 0;
   uint32_t last_stamp_ = 0;
-  bool have_last_ = false;
   bool in_gap_ = false;
-  uint64_t frames_ = 0;
-  uint64_t gaps_ = 0;
-  uint64_t errors_ = 0;
-  std::string first_error_;
 };
 
-std::vector<uint8_t> Frames(uint32_t id, uint64_t count, uint32_t stamp) {
+std::vector<uint8_t> Frames(uint64_t count, uint32_t stamp) {
   std::vector<uint8_t> stream(kFrame * count);
-  for (uint64_t s = 0; s < count; ++s) EncodeFrame(id, {s, stamp}, &stream[s * kFrame]);
+  for (uint64_t s = 0; s < count; ++s) EncodeFrame(3, {s, stamp}, &stream[s * kFrame]);
   return stream;
 }
 
+// The checker is what makes the stress test able to fail: it must accept a
+// whole stream in any pieces and flag each kind of loss it is meant to see.
 TEST(StreamCheckerSelfTest, ExplainedAndUnexplainedLosses) {
-  std::atomic<uint64_t> purges{0};
-  const std::vector<uint8_t> stream = Frames(3, 6, 0);
-
-  StreamChecker clean(3, &purges);
-  clean.Feed(stream.data(), 5);  // frames may arrive in any pieces
-  clean.Feed(stream.data() + 5, stream.size() - 5);
-  EXPECT_EQ(clean.frames(), 6u);
-  EXPECT_EQ(clean.errors(), 0u);
-
-  // Frame 2 cut in half and frame 3 missing: one loss, which needs a purge.
-  std::vector<uint8_t> cut(stream.begin(), stream.begin() + 2 * kFrame + 7);
-  cut.insert(cut.end(), stream.begin() + 4 * kFrame, stream.end());
-  StreamChecker unexplained(3, &purges);
-  unexplained.Feed(cut.data(), cut.size());
-  EXPECT_EQ(unexplained.errors(), 1u);
-  purges = 1;
-  StreamChecker explained(3, &purges);
-  explained.Feed(cut.data(), cut.size());
-  EXPECT_EQ(explained.errors(), 0u);
-  EXPECT_EQ(explained.gaps(), 1u);
-  EXPECT_EQ(explained.last(), 5u);
-
-  // A purge that had finished before the frames were written explains nothing.
-  std::vector<uint8_t> late = Frames(3, 6, 1);
+  const std::vector<uint8_t> stream = Frames(6, 0);
+  // Frame 2 cut in half and frame 3 missing: one loss.
+  std::vector<uint8_t> cut(stream);
+  cut.erase(cut.begin() + 2 * kFrame + 7, cut.begin() + 4 * kFrame);
+  // Frames stamped after a purge had finished, with frame 2 missing.
+  std::vector<uint8_t> late = Frames(6, 1);
   late.erase(late.begin() + 2 * kFrame, late.begin() + 3 * kFrame);
-  StreamChecker stale(3, &purges);
-  stale.Feed(late.data(), late.size());
-  EXPECT_EQ(stale.errors(), 1u);
-
-  // Reordering is never excused, purge or not.
-  std::vector<uint8_t> swapped(stream);
-  std::swap_ranges(swapped.begin() + kFrame, swapped.begin() + 2 * kFrame,
-                   swapped.begin() + 2 * kFrame);
-  StreamChecker reordered(3, &purges);
-  reordered.Feed(swapped.data(), swapped.size());
-  EXPECT_GT(reordered.errors(), 0u);
-
-  // A corrupted payload byte is a loss like any other.
-  std::vector<uint8_t> damaged(stream);
+  std::vector<uint8_t> swapped(stream), damaged(stream);
+  std::swap_ranges(swapped.begin() + kFrame, swapped.begin() + 2 * kFrame, swapped.begin() + 2 * kFrame);
   damaged[3 * kFrame + 12] ^= 0x01;
-  purges = 0;
-  StreamChecker corrupt(3, &purges);
-  corrupt.Feed(damaged.data(), damaged.size());
-  EXPECT_EQ(corrupt.errors(), 1u);
+  const struct {
+    const char *what;
+    const std::vector<uint8_t> &bytes;
+    uint64_t purges, errors, gaps;
+  } rows[] = {{"whole stream", stream, 0, 0, 0},
+              {"cut, no purge", cut, 0, 1, 1},
+              {"cut, explained by a purge", cut, 1, 0, 1},
+              {"purge finished before the frames", late, 1, 1, 1},
+              {"reordered, purge or not", swapped, 1, 1, 1},
+              {"corrupted payload", damaged, 0, 1, 1}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    std::atomic<uint64_t> purges{row.purges};
+    StreamChecker checker(3, &purges);
+    checker.Feed(row.bytes.data(), 5);  // frames may arrive in any pieces
+    checker.Feed(row.bytes.data() + 5, row.bytes.size() - 5);
+    EXPECT_EQ(checker.errors, row.errors) << checker.first_error;
+    EXPECT_EQ(checker.gaps, row.gaps);
+    EXPECT_EQ(checker.last, 5u);
+  }
 }
 
 // ---- Streaming under disturbance ---------------------------------------------
 
 constexpr int kChips = 4;
 constexpr int kHandles = 2 * kChips;
-constexpr uint64_t kBatchFrames = 64;  // 1 KiB per write
+constexpr uint64_t kBatchFrames = 64;     // 1 KiB per write
 constexpr uint64_t kWindowFrames = 2048;  // at most 32 KiB unread per stream
 constexpr uint64_t kTailFrames = 256;
 
 struct Stream {
   KX_HANDLE handle = nullptr;
-  int chip = 0;
-  int channel = 0;
-  std::atomic<uint64_t> purges_started{0};
-  std::atomic<uint64_t> purges_finished{0};
-  std::atomic<uint64_t> written{0};       // frames handed to KX_Write
-  std::atomic<uint64_t> received{0};      // last sequence number checked + 1
-  std::atomic<int64_t> final_seq{-1};     // set when the writer is done
-  std::atomic<uint32_t> failures{0};      // unexpected status codes
-  std::atomic<uint64_t> rx_events{0}, modem_events{0};
+  int chip = 0, channel = 0;
+  std::atomic<uint64_t> purges_started{0}, purges_finished{0};
+  std::atomic<uint64_t> received{0};   // last sequence number checked + 1
+  std::atomic<int64_t> final_seq{-1};  // set when the writer is done
+  std::atomic<uint32_t> failures{0};   // unexpected status codes
+  std::atomic<uint64_t> rx_events{0};
   std::mutex window_lock;
   std::condition_variable window_moved;
   _EVENT_HANDLE event;
   uint8_t last_latency = 16;
   bool dtr = false, rts = false;
-};
 
-class StressTest : public SimTest {
- protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    vexa_sim_log_bulk(0);  // millions of transfers: keep the log for control requests
+  void Check(KX_STATUS status) {
+    if (status != KX_OK) failures.fetch_add(1);
   }
 };
 
-void CountFailure(Stream &s, KX_STATUS status) {
-  if (status != KX_OK) s.failures.fetch_add(1);
-}
-
 void Writer(Stream &s, uint32_t id, const std::atomic<bool> &stop) {
-  std::vector<uint8_t> batch(kBatchFrames * kFrame);
-  std::vector<uint8_t> drain(1 << 16);
+  std::vector<uint8_t> batch(kBatchFrames * kFrame), drain(1 << 16);
   uint64_t seq = 0;
-  auto write_batch = [&](uint64_t frames) {
+  auto write_batch = [&] {
     const uint32_t stamp = static_cast<uint32_t>(s.purges_finished.load());
-    for (uint64_t f = 0; f < frames; ++f) EncodeFrame(id, {seq + f, stamp}, &batch[f * kFrame]);
+    for (uint64_t f = 0; f < kBatchFrames; ++f) EncodeFrame(id, {seq + f, stamp}, &batch[f * kFrame]);
     uint32_t written = 0;
-    const uint32_t n = static_cast<uint32_t>(frames * kFrame);
-    KX_STATUS status = KX_Write(s.handle, batch.data(), n, &written);
-    if (status != KX_OK || written != n) s.failures.fetch_add(1);
-    seq += frames;
-    s.written.store(seq);
+    s.Check(KX_Write(s.handle, batch.data(), static_cast<uint32_t>(batch.size()), &written));
+    if (written != batch.size()) s.failures.fetch_add(1);
+    seq += kBatchFrames;
     // The chip keeps a copy of everything written; it is not looked at here.
     while (vexa_sim_take_tx(s.chip, s.channel, drain.data(), drain.size()) == drain.size()) {
     }
@@ -283,77 +229,63 @@ void Writer(Stream &s, uint32_t id, const std::atomic<bool> &stop) {
       // Stay at most a window ahead of the reader; a purge may have eaten the
       // frames it waits for, so the wait is bounded and the writer goes on.
       std::unique_lock<std::mutex> hold(s.window_lock);
-      s.window_moved.wait_for(hold, std::chrono::milliseconds(20), [&] {
-        return stop.load() || seq < s.received.load() + kWindowFrames;
-      });
+      s.window_moved.wait_for(hold, std::chrono::milliseconds(20),
+                              [&] { return stop.load() || seq < s.received.load() + kWindowFrames; });
     }
-    if (stop.load()) break;
-    write_batch(kBatchFrames);
+    if (!stop.load()) write_batch();
   }
-  for (uint64_t done = 0; done < kTailFrames; done += kBatchFrames) write_batch(kBatchFrames);
+  for (uint64_t done = 0; done < kTailFrames; done += kBatchFrames) write_batch();
   s.final_seq.store(static_cast<int64_t>(seq - 1));
 }
 
 void Reader(Stream &s, StreamChecker &checker, Clock::time_point give_up) {
   std::vector<uint8_t> buffer(8192);
-  CountFailure(s, KX_SetTimeouts(s.handle, 50, 0));
+  s.Check(KX_SetTimeouts(s.handle, 50, 0));
   while (Clock::now() < give_up) {
     const int64_t final_seq = s.final_seq.load();
-    if (final_seq >= 0 && checker.have_last() &&
-        checker.last() == static_cast<uint64_t>(final_seq))
-      break;
-    uint32_t queued = 0;
-    CountFailure(s, KX_GetQueueStatus(s.handle, &queued));
+    if (final_seq >= 0 && checker.have_last && checker.last == static_cast<uint64_t>(final_seq)) break;
+    uint32_t queued = 0, got = 0;
+    s.Check(KX_GetQueueStatus(s.handle, &queued));
     const uint32_t want = std::clamp<uint32_t>(queued, 1, static_cast<uint32_t>(buffer.size()));
-    uint32_t got = 0;
     KX_STATUS status = KX_Read(s.handle, buffer.data(), want, &got);
-    if (status != KX_OK && status != KX_ERR_IO) s.failures.fetch_add(1);
-    if (got > want) s.failures.fetch_add(1);
+    if ((status != KX_OK && status != KX_ERR_IO) || got > want) s.failures.fetch_add(1);
     checker.Feed(buffer.data(), std::min(got, want));
-    if (checker.have_last()) {
+    if (checker.have_last) {
       std::lock_guard<std::mutex> hold(s.window_lock);
-      s.received.store(checker.last() + 1);
+      s.received.store(checker.last + 1);
     }
     s.window_moved.notify_all();
   }
 }
 
-void EventWaiter(Stream &s, const std::atomic<bool> &stop) {
-  pthread_mutex_lock(&s.event.mutex);
-  while (!stop.load()) {
-    uint32_t events = 0;
-    CountFailure(s, KX_GetEventStatus(s.handle, &events));
-    if (events & KX_EVENT_RX_DATA) s.rx_events.fetch_add(1);
-    if (events & KX_EVENT_MODEM_CHANGED) s.modem_events.fetch_add(1);
-    if (events) continue;
-    timespec deadline;
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_nsec += 20 * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-      deadline.tv_sec += 1;
-      deadline.tv_nsec -= 1000000000L;
-    }
-    pthread_cond_timedwait(&s.event.cond, &s.event.mutex, &deadline);
+timespec RealtimeIn(long ms) {
+  timespec at;
+  clock_gettime(CLOCK_REALTIME, &at);
+  at.tv_sec += ms / 1000;
+  at.tv_nsec += (ms % 1000) * 1000000L;
+  if (at.tv_nsec >= 1000000000L) {
+    at.tv_sec += 1;
+    at.tv_nsec -= 1000000000L;
   }
-  pthread_mutex_unlock(&s.event.mutex);
+  return at;
 }
 
-// Waits (at most 5 s) on the stream's event object until `bit` is reported.
-bool WaitForEvent(Stream &s, uint32_t bit) {
-  timespec deadline;
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  deadline.tv_sec += 5;
+// Waits on the stream's event object, reading the event word each time it is
+// signalled, until `until` says enough (or, with `bit` set, the bit is seen or
+// 5 s pass). Counts the data events it saw.
+bool WaitOnEvents(Stream &s, const std::atomic<bool> *until, uint32_t bit) {
+  const timespec deadline = RealtimeIn(5000);
   bool seen = false;
   pthread_mutex_lock(&s.event.mutex);
-  for (;;) {
+  while (until ? !until->load() : !seen) {
     uint32_t events = 0;
-    KX_GetEventStatus(s.handle, &events);
-    if (events & bit) {
-      seen = true;
-      break;
-    }
-    if (pthread_cond_timedwait(&s.event.cond, &s.event.mutex, &deadline) != 0) {
-      KX_GetEventStatus(s.handle, &events);
+    s.Check(KX_GetEventStatus(s.handle, &events));
+    if (events & KX_EVENT_RX_DATA) s.rx_events.fetch_add(1);
+    seen = (events & bit) != 0;
+    if (events || seen) continue;
+    const timespec wake = until ? RealtimeIn(20) : deadline;
+    if (pthread_cond_timedwait(&s.event.cond, &s.event.mutex, &wake) != 0 && !until) {
+      s.Check(KX_GetEventStatus(s.handle, &events));
       seen = (events & bit) != 0;
       break;
     }
@@ -362,44 +294,40 @@ bool WaitForEvent(Stream &s, uint32_t bit) {
   return seen;
 }
 
+class StressTest : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    vexa_sim_log_bulk(0);  // millions of transfers: keep the log for control requests
+  }
+};
+
 TEST_F(StressTest, EightLoopbackStreamsUnderPurgesReconfigurationAndEvents) {
   std::array<Stream, kHandles> streams;
-  for (int c = 0; c < kChips; ++c) {
-    std::string serial = "ST" + std::to_string(c);
-    AddDual(serial.c_str(), "Stress");
-  }
+  std::vector<StreamChecker> checkers;
+  for (int c = 0; c < kChips; ++c) AddDual(("ST" + std::to_string(c)).c_str(), "Stress");
   for (int h = 0; h < kHandles; ++h) {
     Stream &s = streams[h];
     s.chip = h / 2;
     s.channel = h % 2;
     ASSERT_EQ(vexa_sim_set_loopback(s.chip, s.channel, 1), 0);
     s.handle = Open(h);
-    ASSERT_NE(s.handle, nullptr);
     pthread_mutex_init(&s.event.mutex, nullptr);
     pthread_cond_init(&s.event.cond, nullptr);
-    ASSERT_EQ(KX_SetEventNotification(s.handle, KX_EVENT_RX_DATA | KX_EVENT_MODEM_CHANGED,
-                                      &s.event),
-              KX_OK);
+    ASSERT_EQ(KX_SetEventNotification(s.handle, KX_EVENT_RX_DATA | KX_EVENT_MODEM_CHANGED, &s.event), KX_OK);
+    checkers.emplace_back(static_cast<uint32_t>(h), &s.purges_started);
   }
-
-  std::vector<StreamChecker> checkers;
-  for (int h = 0; h < kHandles; ++h)
-    checkers.emplace_back(static_cast<uint32_t>(h), &streams[h].purges_started);
 
   std::atomic<bool> stop_disturbing{false}, stop_writing{false}, stop_waiting{false};
   const double seconds = SoakSeconds();
-  const Clock::time_point give_up =
-      Clock::now() + std::chrono::milliseconds(static_cast<int>(seconds * 1000)) +
-      std::chrono::seconds(30);
-
+  const auto soak = std::chrono::milliseconds(static_cast<int>(seconds * 1000));
+  const Clock::time_point give_up = Clock::now() + soak + std::chrono::seconds(30);
   std::vector<std::thread> streamers, disturbers, waiters;
   for (int h = 0; h < kHandles; ++h) {
-    streamers.emplace_back(Writer, std::ref(streams[h]), static_cast<uint32_t>(h),
-                           std::cref(stop_writing));
+    streamers.emplace_back(Writer, std::ref(streams[h]), static_cast<uint32_t>(h), std::cref(stop_writing));
     streamers.emplace_back(Reader, std::ref(streams[h]), std::ref(checkers[h]), give_up);
-    waiters.emplace_back(EventWaiter, std::ref(streams[h]), std::cref(stop_waiting));
+    waiters.emplace_back([&, h] { WaitOnEvents(streams[h], &stop_waiting, 0); });
   }
-
   // Purges: counted when they start (before any loss they cause can be
   // seen) and when they end (stamped into the frames written afterwards).
   std::atomic<uint64_t> purge_calls{0};
@@ -407,9 +335,8 @@ TEST_F(StressTest, EightLoopbackStreamsUnderPurgesReconfigurationAndEvents) {
     std::mt19937 random(1);
     while (!stop_disturbing.load()) {
       Stream &s = streams[random() % kHandles];
-      const unsigned long mask = 1 + random() % 3;
       s.purges_started.fetch_add(1);
-      CountFailure(s, KX_Purge(s.handle, mask));
+      s.Check(KX_Purge(s.handle, 1 + random() % 3));
       s.purges_finished.fetch_add(1);
       purge_calls.fetch_add(1);
       std::this_thread::sleep_for(std::chrono::milliseconds(3));
@@ -422,16 +349,15 @@ TEST_F(StressTest, EightLoopbackStreamsUnderPurgesReconfigurationAndEvents) {
     while (!stop_disturbing.load()) {
       for (Stream &s : streams) {
         s.last_latency = static_cast<uint8_t>(1 + random() % 16);
-        CountFailure(s, KX_SetLatencyTimer(s.handle, s.last_latency));
-        CountFailure(s, KX_SetBaudRate(s.handle, rates[random() % 5]));
+        s.Check(KX_SetLatencyTimer(s.handle, s.last_latency));
+        s.Check(KX_SetBaudRate(s.handle, rates[random() % 5]));
         s.dtr = random() & 1;
         s.rts = random() & 1;
-        CountFailure(s, s.dtr ? KX_SetDtr(s.handle) : KX_ClrDtr(s.handle));
-        CountFailure(s, s.rts ? KX_SetRts(s.handle) : KX_ClrRts(s.handle));
-        CountFailure(s, KX_SetDataCharacteristics(s.handle, KX_BITS_8, KX_STOP_BITS_1,
-                                                  KX_PARITY_NONE));
+        s.Check(s.dtr ? KX_SetDtr(s.handle) : KX_ClrDtr(s.handle));
+        s.Check(s.rts ? KX_SetRts(s.handle) : KX_ClrRts(s.handle));
+        s.Check(KX_SetDataCharacteristics(s.handle, KX_BITS_8, KX_STOP_BITS_1, KX_PARITY_NONE));
         unsigned long modem = 0;
-        CountFailure(s, KX_GetModemStatus(s.handle, &modem));
+        s.Check(KX_GetModemStatus(s.handle, &modem));
         if (modem & 0x0F) s.failures.fetch_add(1);  // only the upper nibble is reported
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -440,16 +366,13 @@ TEST_F(StressTest, EightLoopbackStreamsUnderPurgesReconfigurationAndEvents) {
   // Modem lines flipping on every channel.
   disturbers.emplace_back([&] {
     const uint8_t values[] = {0x00, 0x10, 0x30, 0x70, 0xF0, 0x80};
-    unsigned k = 0;
-    while (!stop_disturbing.load()) {
-      for (int h = 0; h < kHandles; ++h)
-        vexa_sim_set_status(h / 2, h % 2, values[(k + h) % 6], 0x60);
-      ++k;
+    for (unsigned k = 0; !stop_disturbing.load(); ++k) {
+      for (int h = 0; h < kHandles; ++h) vexa_sim_set_status(h / 2, h % 2, values[(k + h) % 6], 0x60);
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
+  std::this_thread::sleep_for(soak);
   stop_disturbing = true;
   for (auto &t : disturbers) t.join();
   // A status that every packet of the tail carries, to be seen at the end.
@@ -465,14 +388,13 @@ TEST_F(StressTest, EightLoopbackStreamsUnderPurgesReconfigurationAndEvents) {
     Stream &s = streams[h];
     const StreamChecker &checker = checkers[h];
     SCOPED_TRACE("stream " + std::to_string(h));
-    EXPECT_EQ(s.failures.load(), 0u);
-    EXPECT_EQ(checker.errors(), 0u) << checker.first_error();
+    EXPECT_EQ(checker.errors, 0u) << checker.first_error;
     ASSERT_GE(s.final_seq.load(), 0);
     // Every frame after the last purge arrived: the stream ends complete.
-    EXPECT_TRUE(checker.have_last());
-    EXPECT_EQ(checker.last(), static_cast<uint64_t>(s.final_seq.load()));
-    EXPECT_GE(checker.frames(), kTailFrames);
-    EXPECT_LE(checker.gaps(), 8 * s.purges_started.load());
+    EXPECT_TRUE(checker.have_last);
+    EXPECT_EQ(checker.last, static_cast<uint64_t>(s.final_seq.load()));
+    EXPECT_GE(checker.frames, kTailFrames);
+    EXPECT_LE(checker.gaps, 8 * s.purges_started.load());
     EXPECT_GT(s.rx_events.load(), 0u);
     unsigned long modem = 0;
     EXPECT_EQ(KX_GetModemStatus(s.handle, &modem), KX_OK);
@@ -483,9 +405,10 @@ TEST_F(StressTest, EightLoopbackStreamsUnderPurgesReconfigurationAndEvents) {
     uint32_t events = 0;
     EXPECT_EQ(KX_GetEventStatus(s.handle, &events), KX_OK);
     vexa_sim_set_status(s.chip, s.channel, 0x50, 0x60);
-    EXPECT_TRUE(WaitForEvent(s, KX_EVENT_MODEM_CHANGED)) << "no modem event on a quiet line";
+    EXPECT_TRUE(WaitOnEvents(s, nullptr, KX_EVENT_MODEM_CHANGED)) << "no modem event on a quiet line";
     EXPECT_EQ(KX_GetModemStatus(s.handle, &modem), KX_OK);
     EXPECT_EQ(modem, 0x50u);
+    EXPECT_EQ(s.failures.load(), 0u);
     // The chip holds what each handle asked for last.
     vexa_sim_channel_state state = State(s.chip, s.channel);
     EXPECT_EQ(state.latency_timer, s.last_latency);
@@ -494,79 +417,60 @@ TEST_F(StressTest, EightLoopbackStreamsUnderPurgesReconfigurationAndEvents) {
     unsigned char latency = 0;
     EXPECT_EQ(KX_GetLatencyTimer(s.handle, &latency), KX_OK);
     EXPECT_EQ(latency, s.last_latency);
-  }
-  for (int h = 0; h < kHandles; ++h) {
-    Close(streams[h].handle);
-    pthread_cond_destroy(&streams[h].event.cond);
-    pthread_mutex_destroy(&streams[h].event.mutex);
-  }
-  for (int c = 0; c < kChips; ++c) {
-    EXPECT_EQ(State(c, 0).claimed, 0);
-    EXPECT_EQ(State(c, 1).claimed, 0);
+    Close(s.handle);
+    EXPECT_EQ(State(s.chip, s.channel).claimed, 0);
+    pthread_cond_destroy(&s.event.cond);
+    pthread_mutex_destroy(&s.event.mutex);
   }
 }
 
 // ---- Open/close cycles with data in flight --------------------------------------
 
-// Bytes that count up modulo 251, continued across calls.
-struct CountingSource {
-  uint32_t next = 0;
-  std::vector<uint8_t> Take(size_t n) {
-    std::vector<uint8_t> bytes(n);
-    for (auto &b : bytes) b = static_cast<uint8_t>(next++ % 251);
-    return bytes;
-  }
-};
-
-// A piece of a counting stream has no holes and no reordering.
-bool Counts(const uint8_t *bytes, size_t n) {
-  for (size_t k = 1; k < n; ++k)
-    if (bytes[k] != (bytes[k - 1] + 1) % 251) return false;
-  return true;
-}
-
 TEST_F(StressTest, OpenCloseCyclesWithDataInFlight) {
   const int cycles = static_cast<int>(1000 * std::max(1.0, SoakSeconds() / 2.0));
   const int dual = AddDual("CYC1", "Cycles");
   const int single = AddSingle("CYC2", "Cycles single");
-  // Channel A of the dual chip loops its writes back; the others are fed.
+  // Channel A of the dual chip loops its writes back; the others are fed
+  // bytes that count up modulo 251, continued across cycles.
   ASSERT_EQ(vexa_sim_set_loopback(dual, 0, 1), 0);
-  struct Channel {
-    int chip, channel;
-    CountingSource source;
-  } channels[3] = {{dual, 0, {}}, {dual, 1, {}}, {single, 0, {}}};
-  {
-    // The chip keeps its latency timer across handles: 1 ms keeps an idle
-    // transfer short, so that closing does not wait out 16 ms each time.
-    KX_HANDLE first = Open(0);
-    ASSERT_EQ(KX_SetLatencyTimer(first, 1), KX_OK);
-    Close(first);
-  }
+  const int chips[3] = {dual, dual, single}, channels[3] = {0, 1, 0};
+  uint32_t next[3] = {0, 0, 0};
+  auto take = [&](int c, size_t n) {
+    std::vector<uint8_t> bytes(n);
+    for (auto &b : bytes) b = static_cast<uint8_t>(next[c]++ % 251);
+    return bytes;
+  };
+  // The chip keeps its latency timer across handles: 1 ms keeps an idle
+  // transfer short, so that closing does not wait out 16 ms each time.
+  KX_HANDLE first = Open(0);
+  ASSERT_EQ(KX_SetLatencyTimer(first, 1), KX_OK);
+  Close(first);
 
   int verified = 0;
   for (int i = 0; i < cycles; ++i) {
-    Channel &ch = channels[i % 3];
+    const int c = i % 3;
     KX_HANDLE handle = nullptr;
-    ASSERT_EQ(KX_Open(i % 3, &handle), KX_OK) << "cycle " << i;
-    if (ch.channel == 0 && ch.chip == dual) {
-      std::vector<uint8_t> bytes = ch.source.Take(700);
+    ASSERT_EQ(KX_Open(c, &handle), KX_OK) << "cycle " << i;
+    if (c == 0) {
+      std::vector<uint8_t> bytes = take(c, 700);
       uint32_t written = 0;
       ASSERT_EQ(KX_Write(handle, bytes.data(), 700, &written), KX_OK);
       EXPECT_EQ(written, 700u);
-      TakeTx(ch.chip, ch.channel);
-    } else if (vexa_sim_rx_pending(ch.chip, ch.channel) < 65536) {
+      TakeTx(chips[c], channels[c]);
+    } else if (vexa_sim_rx_pending(chips[c], channels[c]) < 65536) {
       // Keep more queued than the ring holds: the reader is mid-stream or
       // waiting for room whenever the handle closes.
-      std::vector<uint8_t> bytes = ch.source.Take(131072);
-      ASSERT_EQ(vexa_sim_queue_rx(ch.chip, ch.channel, bytes.data(), bytes.size()), 0);
+      std::vector<uint8_t> bytes = take(c, 131072);
+      ASSERT_EQ(vexa_sim_queue_rx(chips[c], channels[c], bytes.data(), bytes.size()), 0);
     }
     if (i % 10 == 0) {
+      // A piece of a counting stream has no holes and no reordering.
       uint8_t piece[300];
       uint32_t got = 0;
       ASSERT_EQ(KX_SetTimeouts(handle, 5000, 0), KX_OK);
       ASSERT_EQ(KX_Read(handle, piece, sizeof piece, &got), KX_OK) << "cycle " << i;
       ASSERT_EQ(got, sizeof piece);
-      EXPECT_TRUE(Counts(piece, got)) << "cycle " << i;
+      for (size_t k = 1; k < got; ++k) ASSERT_EQ(piece[k], (piece[k - 1] + 1) % 251) << "cycle " << i;
       ++verified;
     }
     if (i % 7 == 0) {
@@ -576,9 +480,7 @@ TEST_F(StressTest, OpenCloseCyclesWithDataInFlight) {
   }
   EXPECT_EQ(verified, (cycles + 9) / 10);
   EXPECT_EQ(vexa_sim_open_handles(), 0);
-  EXPECT_EQ(State(dual, 0).claimed, 0);
-  EXPECT_EQ(State(dual, 1).claimed, 0);
-  EXPECT_EQ(State(single, 0).claimed, 0);
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(State(chips[c], channels[c]).claimed, 0);
 }
 
 }  // namespace

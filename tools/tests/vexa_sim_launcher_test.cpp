@@ -26,14 +26,16 @@ class Child {
  public:
   Child(const std::vector<std::string> &args, const std::map<std::string, std::string> &env = {},
         const std::vector<std::string> &unset = {}) {
-    int in[2], out[2], err[2];
-    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) std::abort();
+    int pipes[3][2];
+    for (auto &p : pipes)
+      if (pipe(p) != 0) std::abort();
     pid_ = fork();
     if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+      for (int k = 0; k < 3; ++k) dup2(pipes[k][k == 0 ? 0 : 1], k);
+      for (auto &p : pipes) {
+        close(p[0]);
+        close(p[1]);
+      }
       for (const auto &kv : env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
       for (const auto &name : unset) unsetenv(name.c_str());
       std::vector<char *> argv;
@@ -42,35 +44,28 @@ class Child {
       execv(argv[0], argv.data());
       _exit(126);
     }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    in_ = in[1];
-    out_ = out[0];
-    err_ = err[0];
+    for (int k = 0; k < 3; ++k) {
+      close(pipes[k][k == 0 ? 0 : 1]);
+      fds_[k] = pipes[k][k == 0 ? 1 : 0];  // our ends: stdin's writer, the readers of the others
+    }
   }
   ~Child() {
     if (pid_ > 0 && !reaped_) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    for (int fd : {in_, out_, err_})
+    for (int fd : fds_)
       if (fd >= 0) close(fd);
   }
 
-  void Write(const std::string &data) { ASSERT_EQ(write(in_, data.data(), data.size()), (ssize_t)data.size()); }
-  void CloseInput() {
-    close(in_);
-    in_ = -1;
-  }
-  // Reads fd until `want` appears in what was read or the deadline passes.
-  static bool ReadUntil(int fd, std::string &buffer, const std::string &want, int timeout_ms = 10000) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  void Write(const std::string &data) { ASSERT_EQ(write(fds_[0], data.data(), data.size()), (ssize_t)data.size()); }
+  // Reads fd until `want` appears in what was read or 10 s pass.
+  static bool ReadUntil(int fd, std::string &buffer, const std::string &want) {
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
     while (buffer.find(want) == std::string::npos) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) return false;
       pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left)) <= 0) return false;
+      if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return false;
       char chunk[256];
       ssize_t n = read(fd, chunk, sizeof chunk);
       if (n <= 0) return false;
@@ -78,135 +73,117 @@ class Child {
     }
     return true;
   }
-  // Collects all output and the exit status.
+  // Closes its input, collects all output and returns the exit status.
   int Finish(std::string *out = nullptr, std::string *err = nullptr) {
-    if (in_ >= 0) CloseInput();
-    std::string o, e;
-    Drain(out_, o);
-    Drain(err_, e);
+    close(fds_[0]);
+    fds_[0] = -1;
+    std::string *into[3] = {nullptr, out, err};
+    for (int k = 1; k < 3; ++k) {
+      char chunk[4096];
+      ssize_t n;
+      while ((n = read(fds_[k], chunk, sizeof chunk)) > 0)
+        if (into[k]) into[k]->append(chunk, static_cast<size_t>(n));
+    }
     int status = 0;
     waitpid(pid_, &status, 0);
     reaped_ = true;
-    if (out) *out += o;
-    if (err) *err += e;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  int out_fd() const { return out_; }
-  int err_fd() const { return err_; }
+  int out_fd() const { return fds_[1]; }
+  int err_fd() const { return fds_[2]; }
 
  private:
-  static void Drain(int fd, std::string &into) {
-    char chunk[4096];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof chunk)) > 0) into.append(chunk, static_cast<size_t>(n));
-  }
   pid_t pid_ = -1;
   bool reaped_ = false;
-  int in_ = -1, out_ = -1, err_ = -1;
+  int fds_[3] = {-1, -1, -1};
 };
 
 const std::string kSim = VEXA_SIM_LAUNCHER_PATH;
 const std::string kVexa = VEXA_TOOL_PATH;
+const std::string kExamples = VEXA_EXAMPLES_DIR;
+
+struct Outcome {
+  int code;
+  std::string out, err;
+};
+
+// Runs vexa-sim with the arguments to its end.
+Outcome RunSim(std::vector<std::string> args, const std::map<std::string, std::string> &env = {},
+               const std::vector<std::string> &unset = {}) {
+  args.insert(args.begin(), kSim);
+  Child child(args, env, unset);
+  Outcome result;
+  result.code = child.Finish(&result.out, &result.err);
+  return result;
+}
 
 TEST(VexaSim, RunsAnUnmodifiedProgramAgainstTheDescribedChips) {
-  Child c({kSim, "--chip", "dual,serial=AB12,desc=Twin", "--chip", "r4,serial=CD34,desc=Solo", "--",
-           kVexa, "list", "--json"});
-  std::string out, err;
-  ASSERT_EQ(c.Finish(&out, &err), 0) << err;
-  nlohmann::json list = nlohmann::json::parse(out);
+  Outcome r = RunSim({"--chip", "dual,serial=AB12,desc=Twin", "--chip", "r4,serial=CD34,desc=Solo", "--", kVexa,
+                      "list", "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  nlohmann::json list = nlohmann::json::parse(r.out);
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0]["serial"], "AB12 A");
   EXPECT_EQ(list[1]["description"], "Twin B");
   EXPECT_EQ(list[2]["serial"], "CD34");
   EXPECT_EQ(list[2]["type"], "BCD0400");
-}
-
-TEST(VexaSim, WithoutChipsItUsesTheInheritedDescriptionOrOneDefaultChip) {
-  std::string out;
-  Child inherited({kSim, "--", kVexa, "list"}, {{"VEXA_SIM_CHIPS", "r2,serial=ENV1"}});
-  ASSERT_EQ(inherited.Finish(&out), 0);
-  EXPECT_NE(out.find("ENV1"), std::string::npos) << out;
-
-  out.clear();
-  Child fresh({kSim, "--", kVexa, "list"}, {}, {"VEXA_SIM_CHIPS"});
-  ASSERT_EQ(fresh.Finish(&out), 0);
-  EXPECT_NE(out.find("VS000001"), std::string::npos) << out;
+  // Without chips: the inherited description, or else one default chip.
+  EXPECT_NE(RunSim({"--", kVexa, "list"}, {{"VEXA_SIM_CHIPS", "r2,serial=ENV1"}}).out.find("ENV1"), std::string::npos);
+  EXPECT_NE(RunSim({"--", kVexa, "list"}, {}, {"VEXA_SIM_CHIPS"}).out.find("VS000001"), std::string::npos);
 }
 
 TEST(VexaSim, HandsTheSimulatorToTheProgramThroughTheEnvironment) {
-  Child c({kSim, "--chip", "r4,serial=Q1", "--chip", "dual", "--pty", "--", "/bin/sh", "-c",
-           "printf '%s|%s|%s' \"$VEXA_SIM_CHIPS\" \"$VEXA_SIM_PTY\" \"$LD_LIBRARY_PATH\""},
-          {{"LD_LIBRARY_PATH", "/opt/elsewhere"}});
-  std::string out;
-  ASSERT_EQ(c.Finish(&out), 0);
-  const std::string expected_path = std::string(VEXA_SIM_DIR_PATH) + ":/opt/elsewhere";
-  EXPECT_EQ(out, "r4,serial=Q1;dual|1|" + expected_path);
+  Outcome r = RunSim({"--chip", "r4,serial=Q1", "--chip", "dual", "--pty", "--", "/bin/sh", "-c",
+                      "printf '%s|%s|%s' \"$VEXA_SIM_CHIPS\" \"$VEXA_SIM_PTY\" \"$LD_LIBRARY_PATH\""},
+                     {{"LD_LIBRARY_PATH", "/opt/elsewhere"}});
+  ASSERT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "r4,serial=Q1;dual|1|" + std::string(VEXA_SIM_DIR_PATH) + ":/opt/elsewhere");
 }
 
-TEST(VexaSim, RejectsBadChipsAndMissingProgramsWithUsageErrors) {
-  std::string err;
-  Child bad({kSim, "--chip", "triple,serial=X", "--", "/bin/true"});
-  EXPECT_EQ(bad.Finish(nullptr, &err), 2);
-  EXPECT_NE(err.find("invalid --chip 'triple,serial=X'"), std::string::npos) << err;
-  Child none({kSim, "--chip", "r4"});
-  EXPECT_EQ(none.Finish(), 2);
-  Child unknown({kSim, "--frobnicate", "--", "/bin/true"});
-  EXPECT_EQ(unknown.Finish(), 2);
-  err.clear();
-  Child missing({kSim, "--", "/nonexistent/program"});
-  EXPECT_EQ(missing.Finish(nullptr, &err), 127);
-  EXPECT_NE(err.find("cannot run /nonexistent/program"), std::string::npos);
+TEST(VexaSim, ExitStatusesAndMessagesOfTheLauncherAndTheProgram) {
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string err;  // a piece of stderr
+  } rows[] = {
+      {{"--chip", "triple,serial=X", "--", "/bin/true"}, 2, "invalid --chip 'triple,serial=X'"},
+      {{"--chip", "r4"}, 2, ""},
+      {{"--frobnicate", "--", "/bin/true"}, 2, ""},
+      {{"--", "/nonexistent/program"}, 127, "cannot run /nonexistent/program"},
+      // The tool's own failure keeps its status and its one line.
+      {{"--chip", "r4,serial=CD34", "--", kVexa, "info", "serial:NOPE"}, 1,
+       "vexa: cannot open serial:NOPE: KX_ERR_NOT_FOUND (2): no channel with that index, "
+       "serial number or description\n"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.args[0] + " " + row.args[1]);
+    Outcome r = RunSim(row.args);
+    EXPECT_EQ(r.code, row.code);
+    EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
+    EXPECT_TRUE(row.code != 1 || r.err == row.err) << "more than the one line: " << r.err;
+  }
 }
 
-TEST(VexaSim, ToolFailuresKeepTheirExitStatusAndOneLine) {
-  Child c({kSim, "--chip", "r4,serial=CD34", "--", kVexa, "info", "serial:NOPE"});
-  std::string out, err;
-  EXPECT_EQ(c.Finish(&out, &err), 1);
-  EXPECT_EQ(err, "vexa: cannot open serial:NOPE: KX_ERR_NOT_FOUND (2): no channel with that index, "
-                 "serial number or description\n");
-}
+TEST(VexaSim, ToolAndExamplesTalkToALoopbackChipThroughTheWholeStack) {
+  Outcome r = RunSim({"--chip", "r4,serial=LB1,loopback=1", "--", kVexa, "loopback", "serial:LB1", "--bytes",
+                      "50000", "--baud", "115200"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("50000 bytes sent, 50000 received, 0 errors, 0 missing"), std::string::npos) << r.out;
 
-TEST(VexaSim, LoopbackChipEchoesThroughTheWholeStack) {
-  Child c({kSim, "--chip", "r4,serial=LB1,loopback=1", "--", kVexa, "loopback", "serial:LB1",
-           "--bytes", "50000", "--baud", "115200"});
-  std::string out, err;
-  ASSERT_EQ(c.Finish(&out, &err), 0) << err;
-  EXPECT_NE(out.find("50000 bytes sent, 50000 received, 0 errors, 0 missing"), std::string::npos) << out;
-}
-
-TEST(VexaSim, ExamplesTalkToALoopbackChip) {
-  const std::string dir = VEXA_EXAMPLES_DIR;
-  std::string out, err;
-  Child echo({kSim, "--chip", "r4,serial=EX1,loopback=1", "--chip", "r4,serial=EX2", "--",
-              dir + "/serial_echo", "EX1", "ping"});
-  ASSERT_EQ(echo.Finish(&out, &err), 0) << err;
-  EXPECT_NE(out.find("2 channel(s)\n  0: EX1\n  1: EX2\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("received 4 bytes: ping"), std::string::npos) << out;
-
+  r = RunSim({"--chip", "r4,serial=EX1,loopback=1", "--chip", "r4,serial=EX2", "--", kExamples + "/serial_echo",
+              "EX1", "ping"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("2 channel(s)\n  0: EX1\n  1: EX2\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("received 4 bytes: ping"), std::string::npos) << r.out;
   // Without loopback nothing comes back: the read times out and says so.
-  out.clear();
-  Child silent({kSim, "--chip", "r4,serial=EX2", "--", dir + "/serial_echo", "EX2", "ping"});
-  EXPECT_EQ(silent.Finish(&out), 1);
-  EXPECT_NE(out.find("received 0 bytes"), std::string::npos) << out;
+  r = RunSim({"--chip", "r4,serial=EX2", "--", kExamples + "/serial_echo", "EX2", "ping"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("received 0 bytes"), std::string::npos) << r.out;
 
-  out.clear();
-  err.clear();
-  Child reader({kSim, "--chip", "r4,serial=EV1,loopback=1", "--", dir + "/event_reader", "0", "200",
-                "greetings"});
-  ASSERT_EQ(reader.Finish(&out, &err), 0) << err;
-  EXPECT_EQ(out, "greetings");
-  EXPECT_NE(err.find("9 bytes received"), std::string::npos) << err;
-}
-
-// Opens a pty slave as a terminal program would, in raw mode.
-int open_terminal(const std::string &name) {
-  int fd = open(name.c_str(), O_RDWR | O_NOCTTY);
-  if (fd < 0) return -1;
-  termios t;
-  tcgetattr(fd, &t);
-  cfmakeraw(&t);
-  tcsetattr(fd, TCSANOW, &t);
-  return fd;
+  r = RunSim({"--chip", "r4,serial=EV1,loopback=1", "--", kExamples + "/event_reader", "0", "200", "greetings"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "greetings");
+  EXPECT_NE(r.err.find("9 bytes received"), std::string::npos) << r.err;
 }
 
 TEST(VexaSim, PtyCarriesBytesBothWaysBetweenATerminalAndTheProgram) {
@@ -219,8 +196,13 @@ TEST(VexaSim, PtyCarriesBytesBothWaysBetweenATerminalAndTheProgram) {
   ASSERT_NE(at, std::string::npos) << err;
   EXPECT_NE(err.find("chip 0 channel A: /dev/"), std::string::npos) << err;
   const std::string name = err.substr(at + tag.size(), err.find('\n', at) - at - tag.size());
-  int terminal = open_terminal(name);
+  // Opened as a terminal program would, in raw mode.
+  int terminal = open(name.c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(terminal, 0) << name;
+  termios t;
+  tcgetattr(terminal, &t);
+  cfmakeraw(&t);
+  tcsetattr(terminal, TCSANOW, &t);
 
   // Typed on the pty: arrives through bulk IN and the program shows it.
   ASSERT_EQ(write(terminal, "to program", 10), 10);
