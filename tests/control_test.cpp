@@ -1,7 +1,5 @@
 // The exported control functions against the simulated chip: what reaches the
 // wire (request log, channel state), what the record keeps, and the statuses.
-// Null handles and null outputs are covered with every other call in
-// hostile_input_test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -138,6 +136,8 @@ TEST_F(ControlTest, PurgeAndResetOnChannelB) {
   EXPECT_EQ(Sent(), Requests{Out(0, 2, 2)});
   EXPECT_EQ(KX_Purge(b, KX_PURGE_RX | KX_PURGE_TX | 0x100), KX_OK);
   EXPECT_EQ(Sent(), PurgeBoth(2));
+  EXPECT_EQ(KX_Purge(b, 0), KX_OK);
+  EXPECT_EQ(Sent().size(), 0u) << "neither direction: nothing to do";
   EXPECT_EQ(State(chip, 1).rx_purges, 12u);
   EXPECT_EQ(State(chip, 1).tx_purges, 2u);
   EXPECT_EQ(State(chip, 0).rx_purges, 0u);
@@ -248,14 +248,6 @@ TEST_F(ControlTest, FailedOrShortRepliesStoreNothing) {
   EXPECT_EQ(KX_SetBitMode(h, 1, 2), KX_ERR_IO);
   EXPECT_EQ(as_device(h)->bit_mode[1], 0);
   EXPECT_EQ(State(chip, 0).latency_timer, 16) << "the chip's value is untouched";
-  // The functions the library does not support refuse a live handle too, silently.
-  char buffer[4] = {};
-  uint32_t returned = 0;
-  Sent();
-  EXPECT_EQ(KX_IoCtl(h, 1, buffer, 4, buffer, 4, &returned), KX_ERR_UNSUPPORTED);
-  EXPECT_EQ(KX_SetResetPipeRetryCount(h, 3), KX_ERR_UNSUPPORTED);
-  EXPECT_EQ(KX_ResetPort(h), KX_ERR_UNSUPPORTED);
-  EXPECT_EQ(Sent().size(), 0u);
 }
 
 TEST_F(ControlTest, ModemStatusComesFromTheOpenAndClearsOnlyTheModemEvent) {
@@ -400,6 +392,31 @@ TEST_F(ControlTest, DeviceInfoWithoutOrWithUnreadableStrings) {
   EXPECT_EQ(KX_GetDeviceInfo(b, nullptr, nullptr, serial, description, nullptr), KX_OK);
   EXPECT_STREQ(serial, "");
   EXPECT_STREQ(description, "");
+}
+
+TEST_F(ControlTest, NullHandleOrOutputIsRefusedWithoutARequest) {
+  AddSingle("S1", "Single");
+  KX_HANDLE h = OpenQuiet(0);
+  unsigned char byte = 0;
+  unsigned long word = 0;
+  const KX_STATUS refused[] = {
+      KX_SetBaudRate(nullptr, 9600), KX_SetDivisor(nullptr, 1), KX_SetDataCharacteristics(nullptr, 8, 0, 0),
+      KX_SetFlowControl(nullptr, 0, 0, 0), KX_SetDtr(nullptr), KX_ClrDtr(nullptr), KX_SetRts(nullptr),
+      KX_ClrRts(nullptr), KX_SetChars(nullptr, 0, 0, 0, 0), KX_Purge(nullptr, 3), KX_SetBreakOn(nullptr),
+      KX_SetBreakOff(nullptr), KX_ResetDevice(nullptr), KX_SetLatencyTimer(nullptr, 1),
+      KX_GetLatencyTimer(nullptr, &byte), KX_SetBitMode(nullptr, 0, 0), KX_GetBitMode(nullptr, &byte),
+      KX_GetModemStatus(nullptr, &word), KX_GetDeviceInfo(nullptr, &word, &word, nullptr, nullptr, nullptr),
+      KX_GetLatencyTimer(h, nullptr), KX_GetBitMode(h, nullptr), KX_GetModemStatus(h, nullptr)};
+  for (size_t i = 0; i < sizeof refused / sizeof *refused; ++i) EXPECT_EQ(refused[i], KX_ERR_PARAMETER) << "call " << i;
+  // What the library does not support is refused whatever the handle.
+  char buffer[4] = {};
+  uint32_t returned = 0;
+  for (KX_HANDLE handle : {static_cast<KX_HANDLE>(nullptr), h}) {
+    EXPECT_EQ(KX_IoCtl(handle, 1, buffer, 4, buffer, 4, &returned), KX_ERR_UNSUPPORTED);
+    EXPECT_EQ(KX_SetResetPipeRetryCount(handle, 3), KX_ERR_UNSUPPORTED);
+    EXPECT_EQ(KX_ResetPort(handle), KX_ERR_UNSUPPORTED);
+  }
+  EXPECT_EQ(Sent().size(), 0u);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Single EEPROM words through the exported functions: the requests on the
 // wire, the words the simulated part holds, and the statuses. Offsets past
-// the limit and null outputs are in hostile_input_test.
+// the limit are in hostile_input_test.
 #include <gtest/gtest.h>
 
 #include "sim_fixture.h"
@@ -48,6 +48,7 @@ TEST_F(EeWordsTest, ReadWriteAndEraseRequests) {
   EXPECT_EQ(KX_ReadEE(nullptr, 300, &word), KX_ERR_PARAMETER);
   EXPECT_EQ(KX_WriteEE(nullptr, 300, 1), KX_ERR_PARAMETER);
   EXPECT_EQ(KX_ReadEE(h, 300, nullptr), KX_ERR_PARAMETER);
+  EXPECT_EQ(KX_ReadEE(h, 1, nullptr), KX_ERR_PARAMETER);
   EXPECT_TRUE(Sent().empty());
 }
 
