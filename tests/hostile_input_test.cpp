@@ -13,30 +13,23 @@
 
 namespace {
 
-// A buffer with guard bytes on both sides.
-class Guarded {
- public:
-  explicit Guarded(size_t size, uint8_t fill = 0x5A) : size_(size), bytes_(2 * kGuard + size, kMark) {
+// A buffer with 32 guard bytes on both sides.
+struct Guarded {
+  explicit Guarded(size_t size, uint8_t fill = 0x5A) : size(size), bytes(64 + size, 0xCD) {
     std::memset(data(), fill, size);
   }
-  uint8_t *data() { return bytes_.data() + kGuard; }
+  uint8_t *data() { return bytes.data() + 32; }
   char *text() { return reinterpret_cast<char *>(data()); }
-  bool Intact() const {
-    for (size_t k = 0; k < kGuard; ++k)
-      if (bytes_[k] != kMark || bytes_[kGuard + size_ + k] != kMark) return false;
+  // The guards untouched and, with `fill` given, the contents too.
+  bool Intact(int fill = -1) const {
+    for (size_t k = 0; k < bytes.size(); ++k) {
+      const bool guard = k < 32 || k >= 32 + size;
+      if (guard ? bytes[k] != 0xCD : fill >= 0 && bytes[k] != fill) return false;
+    }
     return true;
   }
-  bool Unchanged(uint8_t fill) const {
-    for (size_t k = 0; k < size_; ++k)
-      if (bytes_[kGuard + k] != fill) return false;
-    return Intact();
-  }
-
- private:
-  static constexpr size_t kGuard = 32;
-  static constexpr uint8_t kMark = 0xCD;
-  size_t size_;
-  std::vector<uint8_t> bytes_;
+  size_t size;
+  std::vector<uint8_t> bytes;
 };
 
 using Rows = std::vector<std::pair<const char *, KX_STATUS>>;
@@ -213,7 +206,7 @@ TEST_F(HostileInputTest, OverLongAndOddNames) {
   EXPECT_EQ(KX_ListDevices(reinterpret_cast<void *>(uintptr_t{0xFFFFFFFFu}), name.text(),
                            KX_LIST_INDEXED | KX_MATCH_SERIAL),
             KX_ERR_NOT_FOUND);
-  EXPECT_TRUE(name.Unchanged(0x77));
+  EXPECT_TRUE(name.Intact(0x77));
   EXPECT_EQ(vexa_sim_open_handles(), 0);
 }
 
