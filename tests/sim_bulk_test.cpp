@@ -96,59 +96,23 @@ TEST_F(SimBulkTest, EmptyQueueAnswersAStatusPacketWhenTheLatencyTimerRunsOut) {
   EXPECT_EQ(reader.get(), "xyz");
 }
 
-TEST_F(SimBulkTest, SilentChannelTimesOutAndDataOfTheTransferIsLost) {
+// A silent channel sends nothing, not even status packets; a stalled one
+// reads as zero bytes. Either way the queued data stays. (Bulk faults and
+// pacing are checked where they matter: the library's fault and write tests,
+// and the stepped pacing tests.)
+TEST_F(SimBulkTest, SilentChannelTimesOutAndAStallReadsZero) {
   int chip = AddChip(Chip());
   UsbHandle h = OpenNth(0);
-  vexa_sim_set_silent(chip, 0, 1);
   vexa_sim_queue_rx(chip, 0, "abc", 3);
+  vexa_sim_set_silent(chip, 0, 1);
   int result = 0;
   Read(h.get(), 0x81, 64, 5, &result);
   EXPECT_EQ(result, -ETIMEDOUT);
-  EXPECT_EQ(vexa_sim_rx_pending(chip, 0), 3u) << "silence sends nothing";
-
-  // Full packets received before a time-out are lost with it. Paced at 19
-  // packets per 1 ms frame, 40 packets span three frames, so a 1 ms transfer
-  // always times out midway (without pacing it would not time out at all). On a machine so slow that not even the first
-  // packet went out in time, the attempt starts over.
   vexa_sim_set_silent(chip, 0, 0);
-  vexa_sim_set_pacing(chip, 0, 1);
-  const std::string data = Payload(62 * 40);
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    ASSERT_EQ(usb_control_msg(h.get(), 0x40, 0, 1, 1, nullptr, 0, 100), 0);  // purge
-    vexa_sim_queue_rx(chip, 0, data.data(), data.size());
-    Read(h.get(), 0x81, 64 * 40, 1, &result);
-    ASSERT_EQ(result, -ETIMEDOUT);
-    size_t left = vexa_sim_rx_pending(chip, 0);
-    if (left == data.size()) continue;
-    EXPECT_EQ(left % 62, 0u) << "whole packets went out";
-    EXPECT_GT(left, 0u);
-    return;
-  }
-  FAIL() << "no packet went out within 1 ms in five attempts";
-}
-
-TEST_F(SimBulkTest, StallReadsZeroAndBulkFaultsDeliverNothing) {
-  int chip = AddChip(Chip());
-  UsbHandle h = OpenNth(0);
-  vexa_sim_queue_rx(chip, 0, "abc", 3);
   vexa_sim_set_stalled(chip, 0, 1);
-  int result = -1;
   Read(h.get(), 0x81, 64, 100, &result);
   EXPECT_EQ(result, 0);
-  vexa_sim_set_stalled(chip, 0, 0);
-
-  Inject(Fault(VEXA_SIM_FAULT_BULK_READ, -EIO, chip, -1, 1, 1, 0));
-  Read(h.get(), 0x81, 64, 100, &result);
-  EXPECT_EQ(result, 5) << "skipped";
-  vexa_sim_queue_rx(chip, 0, "de", 2);
-  Read(h.get(), 0x81, 64, 100, &result);
-  EXPECT_EQ(result, -EIO);
-  EXPECT_EQ(vexa_sim_rx_pending(chip, 0), 2u);
-
-  Inject(Fault(VEXA_SIM_FAULT_BULK_WRITE, -EPIPE, chip, -1, 0, 1));
-  EXPECT_EQ(usb_bulk_write(h.get(), 0x02, "zz", 2, 100), -EPIPE);
-  EXPECT_EQ(vexa_sim_tx_pending(chip, 0), 0u);
-  EXPECT_EQ(usb_bulk_write(h.get(), 0x02, "zz", 2, 100), 2);
+  EXPECT_EQ(vexa_sim_rx_pending(chip, 0), 3u);
 }
 
 TEST_F(SimBulkTest, UnplugEndsAWaitingReadWithZeroThenNoDevice) {
@@ -174,7 +138,7 @@ TEST_F(SimBulkTest, UnplugEndsAWaitingReadWithZeroThenNoDevice) {
   FAIL() << "the read never got to wait before the unplug";
 }
 
-TEST_F(SimBulkTest, WritesAreCapturedPerChannelLimitedAndLoopedBack) {
+TEST_F(SimBulkTest, WritesAreCapturedPerChannelAndLoopedBack) {
   int chip = AddChip(Chip(2));
   UsbHandle h = OpenNth(0);
   EXPECT_EQ(vexa_sim_wait_tx(chip, 0, 1), 0u) << "nothing written: times out empty";
@@ -188,31 +152,16 @@ TEST_F(SimBulkTest, WritesAreCapturedPerChannelLimitedAndLoopedBack) {
   EXPECT_EQ(TakeTx(chip, 0), "to A");
   EXPECT_EQ(TakeTx(chip, 1), "to B");
 
-  vexa_sim_set_write_limit(chip, 0, 3);
-  EXPECT_EQ(usb_bulk_write(h.get(), 0x02, "abcdef", 6, 100), 3);
-  EXPECT_EQ(TakeTx(chip, 0), "abc");
-
   vexa_sim_set_loopback(chip, 1, 1);
   EXPECT_EQ(usb_bulk_write(h.get(), 0x04, "echo", 4, 100), 4);
   int result = 0;
   auto got = Read(h.get(), 0x83, 64, 100, &result);
-  ASSERT_EQ(result, 6);
   EXPECT_EQ(std::string(got.begin() + 2, got.end()), "echo");
   EXPECT_EQ(TakeTx(chip, 1), "echo") << "looped bytes are captured too";
-}
 
-TEST_F(SimBulkTest, BulkTransfersAreLoggedUnlessSwitchedOff) {
-  int chip = AddChip(Chip());
-  UsbHandle h = OpenNth(0);
-  vexa_sim_queue_rx(chip, 0, "ab", 2);
+  // Bulk transfers stay out of the log once switched off.
   vexa_sim_log_clear();
-  char buf[256];
-  usb_bulk_write(h.get(), 0x02, "xyz", 3, 100);
-  usb_bulk_read(h.get(), 0x81, buf, 256, 100);
   vexa_sim_log_bulk(0);
   usb_bulk_write(h.get(), 0x02, "xyz", 3, 100);
-  std::vector<std::vector<int>> seen;
-  for (const auto &e : Log()) seen.push_back({e.kind, e.chip, e.endpoint, e.size, e.result});
-  EXPECT_EQ(seen, (std::vector<std::vector<int>>{{VEXA_SIM_LOG_BULK_OUT, chip, 0x02, 3, 3},
-                                                 {VEXA_SIM_LOG_BULK_IN, chip, 0x81, 256, 4}}));
+  EXPECT_TRUE(Log().empty());
 }

@@ -23,57 +23,32 @@ int ReadWord(usb_dev_handle *h, int address) {
   return In(h, 0x90, address, reply, 2) == 2 ? reply[0] | reply[1] << 8 : -1;
 }
 
-int SimWord(int chip, unsigned address) {
-  uint16_t word = 0;
-  return vexa_sim_eeprom_get(chip, address, &word) == 0 ? word : -1;
-}
-
-struct FieldOf {
-  const char *name;
-  int (*get)(const vexa_sim_channel_state &);
-};
-#define FIELD(name) FieldOf{#name, [](const vexa_sim_channel_state &s) { return static_cast<int>(s.name); }}
-
 }  // namespace
 
 class SimControlTest : public SimTest {};
 
-TEST_F(SimControlTest, SettingRequestsReachTheAddressedChannel) {
+// The library's own tests pin the state each request leaves for the words it
+// sends; here the addressing they do not reach: port 0 taken as A, a port the
+// chip lacks, the latency timer's low byte, the divisor's port on the dual
+// chip only, and the values read back.
+TEST_F(SimControlTest, RequestsReachTheAddressedChannel) {
   int dual = AddChip(Chip(2));
   int single = AddChip(Chip(1));
   UsbHandle d = OpenNth(0), s = OpenNth(1);
-  const int sent[][3] = {
-      {1, 0x0101, 1},       // DTR on, A
-      {1, 0x0202, 2},       // RTS on, B
-      {1, 0x0303, 0},       // both on, port 0 is A
-      {1, 0x0100, 1},       // DTR off, RTS untouched
-      {2, 0x1311, 0x0402},  // flow mode in the high byte of wIndex
-      {4, 0x1208, 1},  {6, 0x017E, 2}, {7, 0x0024, 2}, {11, 0x02F0, 1},
-      {9, 0x0102, 2},       // latency takes the low byte
-      {3, 0x4138, 0x0102},  // the dual chip's divisor carries a port
-  };
-  for (const auto &r : sent) EXPECT_EQ(Out(d.get(), r[0], r[1], r[2]), 0) << "request " << r[0];
-  EXPECT_EQ(Out(s.get(), 3, 0x001A, 0x0001), 0);  // a single chip's wIndex is the extension only
-  const struct {
-    int chip, channel;
-    FieldOf field;
-    int value;
-  } expected[] = {
-      {dual, 0, FIELD(dtr), 0},           {dual, 0, FIELD(rts), 1},
-      {dual, 1, FIELD(dtr), 0},           {dual, 1, FIELD(rts), 1},
-      {dual, 1, FIELD(flow_mode), 0x0400}, {dual, 1, FIELD(flow_chars), 0x1311},
-      {dual, 0, FIELD(flow_mode), 0},     {dual, 0, FIELD(line_control), 0x1208},
-      {dual, 1, FIELD(event_char), 0x017E}, {dual, 1, FIELD(error_char), 0x0024},
-      {dual, 0, FIELD(bit_mode), 0x02},   {dual, 0, FIELD(bit_mask), 0xF0},
-      {dual, 0, FIELD(latency_timer), 16}, {dual, 1, FIELD(latency_timer), 2},
-      {dual, 1, FIELD(divisor), 0x4138},  {dual, 1, FIELD(divisor_index), 0x0102},
-      {dual, 0, FIELD(divisor), 0},       {single, 0, FIELD(divisor), 0x001A},
-      {single, 0, FIELD(divisor_index), 1},
-  };
-  for (const auto &e : expected)
-    EXPECT_EQ(e.field.get(State(e.chip, e.channel)), e.value) << e.field.name << " of chip " << e.chip
-                                                               << " channel " << e.channel;
-  unsigned char reply[2] = {};
+  EXPECT_EQ(Out(d.get(), 1, 0x0303, 0), 0);         // DTR and RTS on, port 0 is A
+  EXPECT_EQ(Out(d.get(), 1, 0x0100, 1), 0);         // DTR off, RTS untouched
+  EXPECT_EQ(Out(d.get(), 9, 0x0102, 2), 0);         // latency of B takes the low byte
+  EXPECT_EQ(Out(d.get(), 6, 0x017E, 2), 0);         // event character of B
+  EXPECT_EQ(Out(d.get(), 11, 0x02F0, 1), 0);        // bit mode 2, mask 0xF0 on A
+  EXPECT_EQ(Out(d.get(), 3, 0x4138, 0x0102), 0);    // the dual chip's divisor carries a port
+  EXPECT_EQ(Out(s.get(), 3, 0x001A, 0x0001), 0);    // a single chip's wIndex is the extension only
+  const vexa_sim_channel_state a = State(dual, 0), b = State(dual, 1);
+  EXPECT_EQ(std::vector<int>({a.dtr, a.rts, b.dtr, b.rts}), std::vector<int>({0, 1, 0, 0}));
+  EXPECT_EQ(std::vector<int>({a.latency_timer, b.latency_timer, b.event_char, a.bit_mode, a.bit_mask}),
+            std::vector<int>({16, 2, 0x017E, 2, 0xF0}));
+  EXPECT_EQ(std::vector<int>({a.divisor, b.divisor, b.divisor_index, State(single, 0).divisor_index}),
+            std::vector<int>({0, 0x4138, 0x0102, 1}));
+  unsigned char reply[1] = {};
   EXPECT_EQ(In(d.get(), 10, 2, reply, 1), 1);
   EXPECT_EQ(reply[0], 2);
   EXPECT_EQ(In(d.get(), 12, 1, reply, 1), 1);
@@ -81,7 +56,9 @@ TEST_F(SimControlTest, SettingRequestsReachTheAddressedChannel) {
   EXPECT_EQ(Out(d.get(), 4, 8, 3), -EPIPE) << "no port 3 on a two-channel chip";
 }
 
-TEST_F(SimControlTest, ResetAndPurgesClearQueuesAndCount) {
+// The purge and reset counters are pinned by the library's tests; what only
+// the chip shows is which queues they empty.
+TEST_F(SimControlTest, PurgeEmptiesItsChannelsQueueAndResetBoth) {
   int chip = AddChip(Chip(2));
   UsbHandle h = OpenNth(0);
   vexa_sim_queue_rx(chip, 0, "aaaa", 4);
@@ -90,13 +67,9 @@ TEST_F(SimControlTest, ResetAndPurgesClearQueuesAndCount) {
   EXPECT_EQ(Out(h.get(), 0, 2, 1), 0);  // transmit purge of A
   EXPECT_EQ(vexa_sim_rx_pending(chip, 0), 4u);
   EXPECT_EQ(vexa_sim_rx_pending(chip, 1), 0u);
-  EXPECT_EQ(std::vector<uint32_t>({State(chip, 0).rx_purges, State(chip, 0).tx_purges, State(chip, 1).rx_purges}),
-            std::vector<uint32_t>({0, 1, 1}));
   vexa_sim_queue_rx(chip, 1, "bbbb", 4);
-  EXPECT_EQ(Out(h.get(), 0, 0, 0), 0);  // reset: the whole chip
+  EXPECT_EQ(Out(h.get(), 0, 0, 0), 0);
   EXPECT_EQ(vexa_sim_rx_pending(chip, 0) + vexa_sim_rx_pending(chip, 1), 0u);
-  EXPECT_EQ(State(chip, 0).resets, 1u);
-  EXPECT_EQ(State(chip, 1).resets, 1u);
   EXPECT_EQ(Out(h.get(), 0, 7, 1), -EPIPE);
 }
 
@@ -121,7 +94,6 @@ TEST_F(SimControlTest, OnlyRequestsTheChipKnowsAreAnswered) {
     const char *what;
     int type, request, value, length, result;
   } rows[] = {
-      {"device descriptor, as any device answers", 0x80, 6, 0x0100, 18, 18},
       {"a descriptor the device lacks", 0x80, 6, 0x0F00, 18, -EPIPE},
       {"class request", 0xA1, 1, 0, 2, -EPIPE},
       {"vendor request to the interface", 0x41, 1, 0x0101, 0, -EPIPE},
@@ -163,42 +135,21 @@ TEST_F(SimControlTest, TimerAndBitModeRequestsOnlyOnCapableChips) {
   }
 }
 
-TEST_F(SimControlTest, EepromWordsWrapEraseAndMayBeAbsent) {
-  int small = AddChip(Chip(1, 64, 64));
-  vexa_sim_chip_config nowrap = Chip(2, 64, 128);
-  nowrap.eeprom_no_wrap = 1;
-  int large = AddChip(nowrap);
+// Word access, erase and the size probe on parts that wrap or not are pinned
+// by the EEPROM tests through the library; here the raw addressing and a
+// chip without a part.
+TEST_F(SimControlTest, EepromAddressesWrapAndAMissingPartReadsZero) {
+  AddChip(Chip(1, 64, 64));
   int none = AddChip(Chip(1, 64, 0));
-  int big = AddChip(Chip(2, 64, 256));
-  UsbHandle s = OpenNth(0), l = OpenNth(1), n = OpenNth(2), b = OpenNth(3);
-
+  UsbHandle s = OpenNth(0), n = OpenNth(1);
   EXPECT_EQ(ReadWord(s.get(), 7), 0xFFFF) << "a new part reads erased";
   EXPECT_EQ(Out(s.get(), 0x91, 0xABCD, 5), 0);
-  EXPECT_EQ(ReadWord(s.get(), 5), 0xABCD);
-  EXPECT_EQ(ReadWord(s.get(), 0x100 + 5), 0xABCD) << "addresses wrap at the part's size";
-
-  // The size probe: a write to word 192 lands where the part wraps it.
-  EXPECT_EQ(Out(s.get(), 0x91, 0x00C0, 192), 0);
-  EXPECT_EQ(Out(b.get(), 0x91, 0x00C0, 192), 0);
-  EXPECT_EQ(SimWord(small, 0), 0x00C0);
-  EXPECT_EQ(SimWord(big, 192), 0x00C0);
-  EXPECT_EQ(SimWord(big, 64), 0xFFFF);
-
-  // Without wrapping, high addresses are ignored and read erased.
-  EXPECT_EQ(Out(l.get(), 0x91, 0x00C0, 192), 0);
-  EXPECT_EQ(SimWord(large, 0), 0xFFFF);
-  EXPECT_EQ(SimWord(large, 64), 0xFFFF);
-  vexa_sim_eeprom_set(large, 10, 0x1234);
-  EXPECT_EQ(ReadWord(l.get(), 10 + 128), 0xFFFF);
-
-  vexa_sim_eeprom_fill(small, 0x0000);
-  EXPECT_EQ(Out(s.get(), 0x92, 0, 0), 0);
-  for (unsigned address : {0u, 31u, 63u}) EXPECT_EQ(SimWord(small, address), 0xFFFF) << "erase sets every word";
-
-  // No part fitted: reads zero, writes vanish.
+  EXPECT_EQ(ReadWord(s.get(), 0x100 + 5), 0xABCD);
   EXPECT_EQ(Out(n.get(), 0x91, 0x5555, 1), 0);
   EXPECT_EQ(ReadWord(n.get(), 1), 0x0000);
-  EXPECT_EQ(SimWord(none, 1), 0x0000);
+  uint16_t word = 0xEEEE;
+  EXPECT_EQ(vexa_sim_eeprom_get(none, 1, &word), 0);
+  EXPECT_EQ(word, 0x0000) << "the write vanished";
 }
 
 TEST_F(SimControlTest, ControlFaultsFailOrShortenButShortRepliesStillAct) {

@@ -2,8 +2,6 @@
 // reader thread, on a hand-made record.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "bulk_in.h"
 #include "hand_made_device.h"
 #include "read_wait.h"
@@ -19,45 +17,40 @@ std::vector<uint8_t> RingAt(const HandMadeDevice &hand, uint32_t pos, size_t n) 
   return std::vector<uint8_t>(hand.storage.begin() + pos, hand.storage.begin() + pos + n);
 }
 
-TEST(TransferSizing, PayloadPerTransferAndRingCapacity) {
-  HandMadeDevice full_speed(64);
-  EXPECT_EQ(GetBytesPerTransfer(4096, &full_speed.device), 3968u);
-  EXPECT_EQ(GetBytesPerTransfer(65536, &full_speed.device), 63488u);
-  EXPECT_EQ(GetBytesPerTransfer(64, &full_speed.device), 62u);
-  HandMadeDevice high_speed(512);
-  EXPECT_EQ(GetBytesPerTransfer(4096, &high_speed.device), 4080u);
-  EXPECT_EQ(GetBytesPerTransfer(65536, &high_speed.device), 65280u);
+TEST(TransferSizing, PayloadPerTransferIsTheSizeLessTwoStatusBytesPerPacket) {
+  const struct {
+    uint32_t packet, size, payload;
+  } rows[] = {{64, 4096, 3968}, {64, 65536, 63488}, {64, 64, 62}, {512, 4096, 4080}, {512, 65536, 65280}};
+  for (const auto &row : rows) {
+    HandMadeDevice hand(row.packet);
+    EXPECT_EQ(GetBytesPerTransfer(row.size, &hand.device), row.payload) << row.packet << "/" << row.size;
+  }
 }
 
 TEST(TransferSizing, LengthFollowsFreeRoomInWholePackets) {
-  // 64-byte packets, 4096-byte transfers carrying 3968 payload bytes.
-  EXPECT_EQ(InTransferLength(0, 64, 4096, 3968), 0u);
-  EXPECT_EQ(InTransferLength(1, 64, 4096, 3968), 64u);
-  EXPECT_EQ(InTransferLength(100, 64, 4096, 3968), 64u);
-  EXPECT_EQ(InTransferLength(1000, 64, 4096, 3968), 960u);
-  EXPECT_EQ(InTransferLength(3968, 64, 4096, 3968), 4096u);
-  EXPECT_EQ(InTransferLength(63488, 64, 4096, 3968), 4096u);
-  for (uint32_t room = 64; room < 3968; ++room)
-    ASSERT_EQ(InTransferLength(room, 64, 4096, 3968), room & ~63u) << room;
-  // 512-byte packets: never a partial packet, whatever the room.
-  EXPECT_EQ(InTransferLength(300, 512, 4096, 4080), 512u);
-  EXPECT_EQ(InTransferLength(4080, 512, 4096, 4080), 4096u);
-  for (uint32_t room = 512; room < 4080; ++room) {
-    const uint32_t length = InTransferLength(room, 512, 4096, 4080);
-    ASSERT_EQ(length % 512, 0u) << room;
-    ASSERT_LE(length - 2 * (length / 512), room) << room;
-    ASSERT_EQ(length, room / 512 * 512) << room;
+  // 4096-byte transfers carry 3968 payload bytes on 64-byte packets, 4080 on 512.
+  const struct {
+    uint32_t room, packet, length;
+  } rows[] = {{0, 64, 0},       {1, 64, 64},       {100, 64, 64},    {1000, 64, 960},  {3968, 64, 4096},
+              {63488, 64, 4096}, {300, 512, 512},  {4079, 512, 3584}, {4080, 512, 4096}};
+  for (const auto &row : rows) {
+    const uint32_t payload = row.packet == 64 ? 3968 : 4080;
+    EXPECT_EQ(InTransferLength(row.room, row.packet, 4096, payload), row.length) << row.room << "/" << row.packet;
+  }
+  // Between one packet and a full transfer: the room rounded down to whole packets.
+  for (uint32_t packet : {64u, 512u}) {
+    const uint32_t payload = 4096 - 2 * (4096 / packet);
+    for (uint32_t room = packet; room < payload; ++room)
+      ASSERT_EQ(InTransferLength(room, packet, 4096, payload), room / packet * packet) << room << "/" << packet;
   }
 }
 
 TEST(BulkInData, PayloadWrapsAtTheEndOfTheRing) {
   HandMadeDevice hand(64);
   const uint32_t capacity = hand.device.rx_capacity;
-  ASSERT_EQ(capacity, 63488u);
-
+  const auto payload = Counting(62, 1);
   // 10 bytes before the end: 10 go to the end, 52 to the start.
   hand.EmptyAt(capacity - 10);
-  const auto payload = Counting(62, 1);
   Feed(hand.device, Packet(0, 0, payload));
   EXPECT_EQ(RingAt(hand, capacity - 10, 10), std::vector<uint8_t>(payload.begin(), payload.begin() + 10));
   EXPECT_EQ(RingAt(hand, 0, 52), std::vector<uint8_t>(payload.begin() + 10, payload.end()));
@@ -65,14 +58,12 @@ TEST(BulkInData, PayloadWrapsAtTheEndOfTheRing) {
   EXPECT_EQ(hand.device.rx_free, capacity - 62);
   EXPECT_EQ(hand.storage[capacity], 0) << "nothing written past the ring's capacity";
 
-  // A payload ending exactly at the end leaves the write position at 0.
+  // A payload ending exactly at the end leaves the write position at 0, and
+  // reading those bytes leaves the read position at 0.
   HandMadeDevice exact(64);
   exact.EmptyAt(capacity - 62);
   Feed(exact.device, Packet(0, 0, payload));
   EXPECT_EQ(exact.device.rx_write_pos, 0u);
-  EXPECT_EQ(RingAt(exact, capacity - 62, 62), payload);
-
-  // And the direct read of those bytes ends with the read position at 0.
   std::vector<uint8_t> out(62);
   uint32_t returned = 0;
   ASSERT_EQ(KX_Read(&exact.device, out.data(), 62, &returned), KX_OK);
@@ -88,38 +79,33 @@ TEST(BulkInData, EventsRaiseOnlyFromAClearStatusWord) {
   pthread_mutex_init(&event.mutex, nullptr);
   pthread_cond_init(&event.cond, nullptr);
   ASSERT_EQ(KX_SetEventNotification(&hand.device, KX_EVENT_RX_DATA | KX_EVENT_MODEM_CHANGED, &event), KX_OK);
-
   Feed(hand.device, Packet(0x10, 0, {1, 2, 3}));  // data and a modem change in one packet
   EXPECT_EQ(hand.device.event_status.load(), KX_EVENT_RX_DATA) << "one packet raises one event";
   Feed(hand.device, Packet(0x30, 0, {}));  // modem change while data is pending
   EXPECT_EQ(hand.device.event_status.load(), KX_EVENT_RX_DATA);
-
   uint32_t events = 0;
   ASSERT_EQ(KX_GetEventStatus(&hand.device, &events), KX_OK);
-  EXPECT_EQ(events, KX_EVENT_RX_DATA);
   Feed(hand.device, Packet(0xB0, 0, {}));
   EXPECT_EQ(hand.device.event_status.load(), KX_EVENT_MODEM_CHANGED);
   ASSERT_EQ(KX_GetEventStatus(&hand.device, &events), KX_OK);
   Feed(hand.device, Packet(0xBF, 0, {}));
-  EXPECT_EQ(hand.device.event_status.load(), 0u) << "same upper nibble, top bit set: no change";
-
+  EXPECT_EQ(hand.device.event_status.load(), 0u) << "same upper nibble, low bits set: no change";
   pthread_cond_destroy(&event.cond);
   pthread_mutex_destroy(&event.mutex);
 }
 
 TEST(ReadDeadline, CarriesNanosecondsIntoSeconds) {
-  timespec deadline = ReadDeadline(timeval{100, 999999}, 1999);
-  EXPECT_EQ(deadline.tv_sec, 102);
-  EXPECT_EQ(deadline.tv_nsec, 998999000L);
-  deadline = ReadDeadline(timeval{100, 0}, 500);
-  EXPECT_EQ(deadline.tv_sec, 100);
-  EXPECT_EQ(deadline.tv_nsec, 500000000L);
-  deadline = ReadDeadline(timeval{7, 500000}, 500);
-  EXPECT_EQ(deadline.tv_sec, 8);
-  EXPECT_EQ(deadline.tv_nsec, 0L);
-  deadline = ReadDeadline(timeval{7, 1}, 3000);
-  EXPECT_EQ(deadline.tv_sec, 10);
-  EXPECT_EQ(deadline.tv_nsec, 1000L);
+  const struct {
+    timeval now;
+    uint32_t ms;
+    long sec, nsec;
+  } rows[] = {{{100, 999999}, 1999, 102, 998999000L}, {{100, 0}, 500, 100, 500000000L},
+              {{7, 500000}, 500, 8, 0L},              {{7, 1}, 3000, 10, 1000L}};
+  for (const auto &row : rows) {
+    const timespec deadline = ReadDeadline(row.now, row.ms);
+    EXPECT_EQ(deadline.tv_sec, row.sec) << row.now.tv_sec << "." << row.now.tv_usec << " + " << row.ms;
+    EXPECT_EQ(deadline.tv_nsec, row.nsec);
+  }
 }
 
 }  // namespace
