@@ -220,6 +220,36 @@ bool RaiseEvent(norvec_device *device, uint32_t bit) {
   return device->event_status.compare_exchange_strong(expected, bit);
 }
 
+struct StoredPayload {
+  _EVENT_HANDLE *completed = nullptr;  // a read this completed, to be told after unlocking
+  bool delivered = false;              // some bytes went straight to a waiting read
+  bool ring_empty = false;             // the ring was empty afterwards
+};
+
+// Stores the payload of every packet of a transfer under one hold of
+// rx_lock: taking the lock per packet (64 times per transfer of small
+// packets) cost more than the copying itself, and made KX_Read contend with
+// each packet. A KX_Read waiting on an empty ring gets the payload straight
+// away, as if it had passed through the ring, and completes in this pass.
+StoredPayload StorePayload(norvec_device *device, const uint8_t *data, int count, int packet_size) {
+  StoredPayload stored;
+  // An idle chip's status-only packets carry nothing for the ring: no lock.
+  if (count <= 2) return stored;
+  pthread_mutex_lock(&device->rx_lock);
+  for (int at = 0; at < count; at += packet_size) {
+    const int length = std::min(count - at, packet_size);
+    if (length <= 2) continue;
+    const uint8_t *payload = data + at + 2;
+    const uint32_t n = static_cast<uint32_t>(length - 2);
+    const uint32_t direct = DeliverToWaitingReadLocked(device, payload, n, &stored.completed);
+    stored.delivered = stored.delivered || direct != 0;
+    if (n > direct) RingAppendLocked(device, payload + direct, n - direct);
+  }
+  stored.ring_empty = RingQueuedLocked(device) == 0;
+  pthread_mutex_unlock(&device->rx_lock);
+  return stored;
+}
+
 }  // namespace
 
 void *reader_thread(void *device) {
@@ -255,26 +285,7 @@ void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
   if (count <= 0) return;
   const int packet_size = device->max_packet_size ? static_cast<int>(device->max_packet_size) : count;
 
-  // The payload of every packet enters the ring under one hold of rx_lock:
-  // taking the lock per packet (64 times per transfer of small packets) cost
-  // more than the copying itself, and made KX_Read contend with each packet.
-  // A KX_Read waiting on an empty ring gets the payload straight away, as if
-  // it had passed through the ring, and completes in this pass.
-  _EVENT_HANDLE *completed = nullptr;
-  bool delivered = false;
-  bool ring_empty = false;
-  pthread_mutex_lock(&device->rx_lock);
-  for (int at = 0; at < count; at += packet_size) {
-    const int length = std::min(count - at, packet_size);
-    if (length <= 2) continue;
-    const uint8_t *payload = data + at + 2;
-    const uint32_t n = static_cast<uint32_t>(length - 2);
-    const uint32_t direct = DeliverToWaitingReadLocked(device, payload, n, &completed);
-    delivered = delivered || direct != 0;
-    if (n > direct) RingAppendLocked(device, payload + direct, n - direct);
-  }
-  ring_empty = RingQueuedLocked(device) == 0;
-  pthread_mutex_unlock(&device->rx_lock);
+  const StoredPayload stored = StorePayload(device, data, count, packet_size);
 
   // Then each packet's status bytes and events, in arrival order, so that a
   // modem change is seen per packet and the event rules hold packet by packet.
@@ -303,8 +314,8 @@ void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
   }
   // Bytes handed over directly left the ring empty, as a read that empties
   // it does: the data-received event is over (only this thread fills the ring).
-  if (delivered && ring_empty) device->event_status.fetch_and(~KX_EVENT_RX_DATA);
-  FinishReadRequest(completed);
+  if (stored.delivered && stored.ring_empty) device->event_status.fetch_and(~KX_EVENT_RX_DATA);
+  FinishReadRequest(stored.completed);
 }
 
 KX_STATUS KX_SetUSBParameters(KX_HANDLE, uint32_t, uint32_t) { return KX_OK; }
