@@ -157,8 +157,12 @@ TEST_F(Opening, DefaultsWrittenBeforeTheReaderStarts) {
 
 TEST_F(Opening, SixtyFourBytePacketsGiveTheSmallerRing) {
   AddSingle("CD34", "Single");
-  KX_HANDLE handle = Open(0);
-  EXPECT_EQ(Rec(handle)->rx_capacity, 63488u);
+  norvec_device *record = Rec(Open(0));
+  // The reader thread resets the ring under rx_lock when it starts streaming.
+  pthread_mutex_lock(&record->rx_lock);
+  const uint32_t capacity = record->rx_capacity;
+  pthread_mutex_unlock(&record->rx_lock);
+  EXPECT_EQ(capacity, 63488u);
   EXPECT_EQ(KX_Close(nullptr), KX_ERR_PARAMETER);
 }
 
