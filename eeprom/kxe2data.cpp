@@ -9,23 +9,9 @@ constexpr int32_t kPrefixLimit = 124;
 constexpr int32_t kMaxDecodedChars = 62;
 }  // namespace
 
-TKxE2Data::TKxE2Data()
-    : TEeData(),
-      checksum(0),
-      rom_type(0),
-      manufacturer_string_offset(0),
-      product_string_offset(0),
-      serial_string_offset(0),
-      checksum_offset(126) {}
+TKxE2Data::TKxE2Data() : TEeData() {}
 
-TKxE2Data::TKxE2Data(void *handle)
-    : TEeData(handle),
-      checksum(0),
-      rom_type(0),
-      manufacturer_string_offset(0),
-      product_string_offset(0),
-      serial_string_offset(0),
-      checksum_offset(126) {}
+TKxE2Data::TKxE2Data(void *handle) : TEeData(handle) {}
 
 int TKxE2Data::Read() {
   const int result = TEeData::Read();

@@ -68,12 +68,12 @@ class KX_INTERNAL TKxE2Data : public TEeData {
   static void DescStrCopyToStr(char *out, const uint8_t *descriptor, size_t available);
   static bool StrCopyToDescStr(uint8_t *descriptor, const char *text, size_t available);
 
-  uint16_t checksum;
-  uint16_t rom_type;
-  int32_t manufacturer_string_offset;
-  int32_t product_string_offset;
-  int32_t serial_string_offset;
-  uint32_t checksum_offset;
+  uint16_t checksum = 0;
+  uint16_t rom_type = 0;
+  int32_t manufacturer_string_offset = 0;
+  int32_t product_string_offset = 0;
+  int32_t serial_string_offset = 0;
+  uint32_t checksum_offset = 126;
 
  protected:
   uint16_t WordAt(uint32_t offset) const {

@@ -1,19 +1,14 @@
 # Tests of the tool and the launcher. The command tests run the commands
 # in-process against the simulator (so they can look at what the chip saw);
 # the launcher tests run the built programs as a user would.
-if(VEXA_GTEST_FROM_SOURCE)
-  set(VEXA_TOOL_GTEST gtest gtest_main)
-else()
-  find_package(GTest REQUIRED)
-  set(VEXA_TOOL_GTEST GTest::gtest GTest::gtest_main)
-endif()
+# GoogleTest comes with vexa_test_support (tests/CMakeLists.txt).
 include(GoogleTest)
 
 function(vexa_add_tool_test source)
   get_filename_component(name ${source} NAME_WE)
   add_executable(${name} ${source})
   # The simulated libusb comes first so that it is loaded before libvexa.so.
-  target_link_libraries(${name} PRIVATE vexa_usb_sim vexa_cli vexa vexa_test_support ${VEXA_TOOL_GTEST})
+  target_link_libraries(${name} PRIVATE vexa_usb_sim vexa_cli vexa vexa_test_support)
   set_target_properties(${name} PROPERTIES BUILD_RPATH "${VEXA_SIM_DIR};${CMAKE_BINARY_DIR}")
   target_compile_definitions(${name} PRIVATE
     VEXA_TOOL_PATH="$<TARGET_FILE:vexa_tool>"
