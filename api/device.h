@@ -88,6 +88,9 @@ struct norvec_device {
   uint8_t *read_dest = nullptr;
   uint32_t *read_returned = nullptr;
   uint32_t read_pending = 0;
+  // Set when a KX_Read starts waiting, so that a reader paused by
+  // KX_StopInTask wakes to serve it from the ring.
+  std::atomic<bool> read_waiting{false};
 
   // USB transfer sizes.
   std::atomic<uint32_t> in_buffer_size{0};

@@ -128,10 +128,10 @@ class Reader {
         InTransferLength(room, device_->max_packet_size, size_in_use_, bytes_per_transfer_);
     const bool single_packet = room < device_->max_packet_size;
 
-    // While streaming is paused no transfer starts. Buffered bytes stay
-    // readable by direct reads; a read left waiting is served once streaming
-    // resumes (or ends at its time-out).
-    WaitWhileInTaskStopped(device_);
+    // While streaming is paused no transfer starts, but buffered bytes stay
+    // readable: a read that starts waiting wakes the reader, which serves it
+    // from the ring on its next pass.
+    if (!WaitWhileInTaskStopped(device_)) return ReaderState::Stream;
     if (device_->stop_reader.load()) return ReaderState::Check;
 
     const int got = usb_bulk_read(device_->usb_handle, static_cast<int>(device_->in_endpoint),

@@ -39,10 +39,14 @@ int usb_start_bulk_in() {
   return 0;
 }
 
-void WaitWhileInTaskStopped(norvec_device *device) {
+bool WaitWhileInTaskStopped(norvec_device *device) {
   Gate &g = gate();
   std::unique_lock<std::mutex> hold(g.lock);
-  g.changed.wait(hold, [&] { return !g.stopped || device->stop_reader.load() != 0; });
+  g.changed.wait(hold, [&] {
+    return !g.stopped || device->stop_reader.load() != 0 || device->read_waiting.load();
+  });
+  device->read_waiting.store(false);
+  return !g.stopped;
 }
 
 void WakeInTaskGate() {
@@ -51,4 +55,16 @@ void WakeInTaskGate() {
   // so a stop flag set just before cannot be missed.
   { std::lock_guard<std::mutex> hold(g.lock); }
   g.changed.notify_all();
+}
+
+void WakeInTaskGateForRead(norvec_device *device) {
+  Gate &g = gate();
+  device->read_waiting.store(true);
+  bool stopped;
+  {
+    std::lock_guard<std::mutex> hold(g.lock);
+    stopped = g.stopped;
+  }
+  // While streaming runs the reader passes by ProcessRead anyway.
+  if (stopped) g.changed.notify_all();
 }

@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "bulk_in.h"
+#include "in_task_gate.h"
 #include "read_wait.h"
 #include "ring.h"
 
@@ -91,6 +92,8 @@ void RequestReadData(norvec_device *device, _EVENT_HANDLE *event, int length,
   // A reader thread waiting for ring room must serve the request instead.
   pthread_cond_signal(&device->rx_space);
   pthread_mutex_unlock(&device->rx_lock);
+  // So must one that KX_StopInTask paused.
+  WakeInTaskGateForRead(device);
 }
 
 void ProcessRead(norvec_device *device) {
