@@ -53,6 +53,13 @@ KX_HANDLE SimBus::Open(int index) {
   return handle;
 }
 
+KX_HANDLE SimBus::AddAndOpen(benchmark::State &state, int packet_size, int *chip) {
+  *chip = AddChip(packet_size);
+  KX_HANDLE handle = *chip < 0 ? nullptr : Open(0);
+  if (!handle) state.SkipWithError("cannot open the simulated chip");
+  return handle;
+}
+
 KX_STATUS SimBus::Close(KX_HANDLE handle) {
   for (auto it = handles_.begin(); it != handles_.end(); ++it) {
     if (*it == handle) {

@@ -3,6 +3,7 @@
 #ifndef VEXA_BENCH_SUPPORT_H
 #define VEXA_BENCH_SUPPORT_H
 
+#include <benchmark/benchmark.h>
 #include <usb.h>
 
 #include <cstdint>
@@ -36,6 +37,9 @@ class SimBus {
   int AddChip(int packet_size, int interfaces = 1, int eeprom_words = 64, uint16_t bcd = 0);
   // KX_Open by index; null on failure.
   KX_HANDLE Open(int index);
+  // Attaches a single-channel chip with this packet size and opens it; on
+  // failure the benchmark is skipped with an error and null is returned.
+  KX_HANDLE AddAndOpen(benchmark::State &state, int packet_size, int *chip);
   // KX_Close of a handle opened here; returns the close status.
   KX_STATUS Close(KX_HANDLE handle);
   // The nth device of the bus opened straight through libusb with its first

@@ -27,12 +27,9 @@ void ParkReader(KX_HANDLE handle) {
 
 void LibraryReceive(benchmark::State &state, int packet, uint32_t request) {
   SimBus bus;
-  const int chip = bus.AddChip(packet);
-  KX_HANDLE handle = bus.Open(0);
-  if (chip < 0 || !handle) {
-    state.SkipWithError("cannot open the simulated chip");
-    return;
-  }
+  int chip = -1;
+  KX_HANDLE handle = bus.AddAndOpen(state, packet, &chip);
+  if (!handle) return;
   KX_SetTimeouts(handle, 5000, 0);
   const size_t total = StreamBytes();
   const std::vector<uint8_t> stream = Pattern().Make(0, total);

@@ -145,12 +145,9 @@ void PseudoTerminal(benchmark::State &state) {
 
 void LibraryRead(benchmark::State &state) {
   SimBus bus;
-  const int chip = bus.AddChip(64);
-  KX_HANDLE handle = bus.Open(0);
-  if (chip < 0 || !handle) {
-    state.SkipWithError("cannot open the simulated chip");
-    return;
-  }
+  int chip = -1;
+  KX_HANDLE handle = bus.AddAndOpen(state, 64, &chip);
+  if (!handle) return;
   KX_SetTimeouts(handle, 5000, 0);
   const uint8_t byte = 0x5A;
   std::vector<double> latencies;
@@ -172,12 +169,9 @@ void LibraryRead(benchmark::State &state) {
 
 void LibraryEvent(benchmark::State &state) {
   SimBus bus;
-  const int chip = bus.AddChip(64);
-  KX_HANDLE handle = bus.Open(0);
-  if (chip < 0 || !handle) {
-    state.SkipWithError("cannot open the simulated chip");
-    return;
-  }
+  int chip = -1;
+  KX_HANDLE handle = bus.AddAndOpen(state, 64, &chip);
+  if (!handle) return;
   KX_SetTimeouts(handle, 5000, 0);
   KX_EVENT_HANDLE event;
   pthread_mutex_init(&event.mutex, nullptr);
