@@ -19,6 +19,13 @@ constexpr char kChannelLetters[] = "ABC";
 
 KX_STATUS Standard(int result) { return result == 0 ? KX_OK : KX_ERR_IO; }
 
+// Runs one operation on an open handle with the usual result mapping.
+template <typename Operation>
+KX_STATUS OnDevice(KX_HANDLE handle, Operation operation) {
+  norvec_device *device = as_device(handle);
+  return device ? Standard(operation(device)) : KX_ERR_PARAMETER;
+}
+
 // Latency timer and bit mode tell an unsupporting chip apart from a failure.
 KX_STATUS WithUnsupported(int result) {
   if (result == 0) return KX_OK;
@@ -53,9 +60,7 @@ KX_API KX_STATUS KX_SetBaudRate(KX_HANDLE handle, unsigned long baud_rate) {
 }
 
 KX_API KX_STATUS KX_SetDivisor(KX_HANDLE handle, unsigned short divisor) {
-  norvec_device *device = as_device(handle);
-  if (!device) return KX_ERR_PARAMETER;
-  return Standard(SetDivisor(device, divisor));
+  return OnDevice(handle, [divisor](norvec_device *device) { return SetDivisor(device, divisor); });
 }
 
 KX_API KX_STATUS KX_SetDataCharacteristics(KX_HANDLE handle, unsigned char word_length,
@@ -74,25 +79,13 @@ KX_API KX_STATUS KX_SetFlowControl(KX_HANDLE handle, unsigned short flow_mode,
   return Standard(SetFlowControl(device, &params));
 }
 
-KX_API KX_STATUS KX_SetDtr(KX_HANDLE handle) {
-  norvec_device *device = as_device(handle);
-  return device ? Standard(SetDtr(device)) : KX_ERR_PARAMETER;
-}
+KX_API KX_STATUS KX_SetDtr(KX_HANDLE handle) { return OnDevice(handle, SetDtr); }
 
-KX_API KX_STATUS KX_ClrDtr(KX_HANDLE handle) {
-  norvec_device *device = as_device(handle);
-  return device ? Standard(ClrDtr(device)) : KX_ERR_PARAMETER;
-}
+KX_API KX_STATUS KX_ClrDtr(KX_HANDLE handle) { return OnDevice(handle, ClrDtr); }
 
-KX_API KX_STATUS KX_SetRts(KX_HANDLE handle) {
-  norvec_device *device = as_device(handle);
-  return device ? Standard(SetRts(device)) : KX_ERR_PARAMETER;
-}
+KX_API KX_STATUS KX_SetRts(KX_HANDLE handle) { return OnDevice(handle, SetRts); }
 
-KX_API KX_STATUS KX_ClrRts(KX_HANDLE handle) {
-  norvec_device *device = as_device(handle);
-  return device ? Standard(ClrRts(device)) : KX_ERR_PARAMETER;
-}
+KX_API KX_STATUS KX_ClrRts(KX_HANDLE handle) { return OnDevice(handle, ClrRts); }
 
 KX_API KX_STATUS KX_SetChars(KX_HANDLE handle, unsigned char first_char, unsigned char first_enable,
                              unsigned char second_char, unsigned char second_enable) {
@@ -103,18 +96,15 @@ KX_API KX_STATUS KX_SetChars(KX_HANDLE handle, unsigned char first_char, unsigne
 }
 
 KX_API KX_STATUS KX_Purge(KX_HANDLE handle, unsigned long mask) {
-  norvec_device *device = as_device(handle);
-  return device ? Standard(Purge(device, mask)) : KX_ERR_PARAMETER;
+  return OnDevice(handle, [mask](norvec_device *device) { return Purge(device, mask); });
 }
 
 KX_API KX_STATUS KX_SetBreakOn(KX_HANDLE handle) {
-  norvec_device *device = as_device(handle);
-  return device ? Standard(SetBreak(device, KX_LINE_BREAK)) : KX_ERR_PARAMETER;
+  return OnDevice(handle, [](norvec_device *device) { return SetBreak(device, KX_LINE_BREAK); });
 }
 
 KX_API KX_STATUS KX_SetBreakOff(KX_HANDLE handle) {
-  norvec_device *device = as_device(handle);
-  return device ? Standard(SetBreak(device, 0)) : KX_ERR_PARAMETER;
+  return OnDevice(handle, [](norvec_device *device) { return SetBreak(device, 0); });
 }
 
 KX_API KX_STATUS KX_ResetDevice(KX_HANDLE handle) {
