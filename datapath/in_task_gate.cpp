@@ -1,5 +1,6 @@
 #include "in_task_gate.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -9,10 +10,13 @@ namespace {
 
 // Function-local statics: constructed on first use, so loading the library
 // runs none of its code.
+// `stopped` is written under `lock`, so a reader that waits on `changed`
+// cannot miss a change; it is atomic so that a streaming reader can see the
+// gate open on each pass without taking a lock every handle shares.
 struct Gate {
   std::mutex lock;
   std::condition_variable changed;
-  bool stopped = false;
+  std::atomic<bool> stopped{false};
 };
 
 Gate &gate() {
@@ -25,7 +29,7 @@ Gate &gate() {
 int usb_stop_bulk_in() {
   Gate &g = gate();
   std::lock_guard<std::mutex> hold(g.lock);
-  g.stopped = true;
+  g.stopped.store(true);
   return 0;
 }
 
@@ -33,7 +37,7 @@ int usb_start_bulk_in() {
   Gate &g = gate();
   {
     std::lock_guard<std::mutex> hold(g.lock);
-    g.stopped = false;
+    g.stopped.store(false);
   }
   g.changed.notify_all();
   return 0;
@@ -41,12 +45,17 @@ int usb_start_bulk_in() {
 
 bool WaitWhileInTaskStopped(norvec_device *device) {
   Gate &g = gate();
+  if (!g.stopped.load()) {
+    // Streaming: a waiting read is served on this pass anyway.
+    if (device->read_waiting.load(std::memory_order_relaxed)) device->read_waiting.store(false);
+    return true;
+  }
   std::unique_lock<std::mutex> hold(g.lock);
   g.changed.wait(hold, [&] {
-    return !g.stopped || device->stop_reader.load() != 0 || device->read_waiting.load();
+    return !g.stopped.load() || device->stop_reader.load() != 0 || device->read_waiting.load();
   });
   device->read_waiting.store(false);
-  return !g.stopped;
+  return !g.stopped.load();
 }
 
 void WakeInTaskGate() {
@@ -59,12 +68,11 @@ void WakeInTaskGate() {
 
 void WakeInTaskGateForRead(norvec_device *device) {
   Gate &g = gate();
+  // Both flags are sequentially consistent: if this sees the gate open, a
+  // reader that then finds it closed also finds read_waiting set, and does
+  // not go to sleep. While streaming runs the reader passes by ProcessRead anyway.
   device->read_waiting.store(true);
-  bool stopped;
-  {
-    std::lock_guard<std::mutex> hold(g.lock);
-    stopped = g.stopped;
-  }
-  // While streaming runs the reader passes by ProcessRead anyway.
-  if (stopped) g.changed.notify_all();
+  if (!g.stopped.load()) return;
+  { std::lock_guard<std::mutex> hold(g.lock); }
+  g.changed.notify_all();
 }
