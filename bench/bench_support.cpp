@@ -103,6 +103,12 @@ double ProcessCpuSeconds() {
   return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
 }
 
+long ProcessSleeps() {
+  rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_nvcsw;
+}
+
 double ThreadCpuSeconds() {
   timespec ts;
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);

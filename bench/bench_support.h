@@ -57,6 +57,9 @@ double Now();
 // CPU time (user + system) of the whole process / of the calling thread, in seconds.
 double ProcessCpuSeconds();
 double ThreadCpuSeconds();
+// Times any thread of the process has blocked (voluntary context switches):
+// each one is a sleep and, later, a wake-up that the kernel charges for.
+long ProcessSleeps();
 void SleepFor(double seconds);
 
 }  // namespace vexa_bench

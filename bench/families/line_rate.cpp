@@ -37,6 +37,7 @@ struct Outcome {
   double seconds = 0;
   double process_cpu = 0;
   double thread_cpu = 0;
+  long sleeps = 0;
   size_t received = 0;
   bool in_order = true;
 };
@@ -47,6 +48,7 @@ void Report(benchmark::State &state, const Line &line, size_t total, const Outco
   state.counters["paced_Bps"] = line.paced_rate;
   state.counters["cpu_fraction"] = outcome.process_cpu / seconds;
   state.counters["app_thread_cpu_fraction"] = outcome.thread_cpu / seconds;
+  state.counters["sleeps_per_s"] = static_cast<double>(outcome.sleeps) / seconds;
   state.counters["lost_bytes"] = static_cast<double>(total - outcome.received);
   state.counters["in_order"] = outcome.in_order ? 1 : 0;
 }
@@ -73,6 +75,7 @@ void LibraryStream(benchmark::State &state, Line line) {
   Outcome outcome;
   for (auto _ : state) {
     const double cpu0 = ProcessCpuSeconds(), thread0 = ThreadCpuSeconds(), t0 = Now();
+    const long sleeps0 = ProcessSleeps();
     KX_RestartInTask(handle);
     while (outcome.received < total) {
       const uint32_t want = static_cast<uint32_t>(std::min<size_t>(kRequest, total - outcome.received));
@@ -85,6 +88,7 @@ void LibraryStream(benchmark::State &state, Line line) {
     outcome.seconds = Now() - t0;
     outcome.thread_cpu = ThreadCpuSeconds() - thread0;
     outcome.process_cpu = ProcessCpuSeconds() - cpu0;
+    outcome.sleeps = ProcessSleeps() - sleeps0;
   }
   KX_RestartInTask(handle);
   Report(state, line, total, outcome);
@@ -110,6 +114,7 @@ void BaselineStream(benchmark::State &state, Line line) {
   Outcome outcome;
   for (auto _ : state) {
     const double cpu0 = ProcessCpuSeconds(), thread0 = ThreadCpuSeconds(), t0 = Now();
+    const long sleeps0 = ProcessSleeps();
     size_t filled = 0;  // payload waiting in the application buffer, checked when full
     while (outcome.received + filled < total) {
       const int got = usb_bulk_read(raw, 0x81, reinterpret_cast<char *>(transfer.data()),
@@ -128,6 +133,7 @@ void BaselineStream(benchmark::State &state, Line line) {
     outcome.seconds = Now() - t0;
     outcome.thread_cpu = ThreadCpuSeconds() - thread0;
     outcome.process_cpu = ProcessCpuSeconds() - cpu0;
+    outcome.sleeps = ProcessSleeps() - sleeps0;
   }
   Report(state, line, total, outcome);
 }

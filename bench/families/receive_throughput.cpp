@@ -17,6 +17,14 @@ constexpr int kTransfer = 4096;
 
 size_t StreamBytes() { return ByMode<size_t>(4u << 20, 16u << 20); }
 
+// How often a thread of the process went to sleep per MiB received: every
+// sleep is a wake-up later, and those, not the copying, bound a reader that
+// waits for its data.
+void ReportSleeps(benchmark::State &state, long sleeps, size_t total) {
+  const double mib = static_cast<double>(state.iterations()) * static_cast<double>(total) / (1u << 20);
+  state.counters["sleeps_per_MiB"] = mib > 0 ? static_cast<double>(sleeps) / mib : 0;
+}
+
 // Holds the reader thread at the in-task gate while the next block is queued,
 // so the timed part starts with an empty ring. Waiting one latency period lets
 // a transfer that was already under way end first.
@@ -34,11 +42,13 @@ void LibraryReceive(benchmark::State &state, int packet, uint32_t request) {
   const size_t total = StreamBytes();
   const std::vector<uint8_t> stream = Pattern().Make(0, total);
   std::vector<uint8_t> buffer(request);
+  long sleeps = 0;
   for (auto _ : state) {
     state.PauseTiming();
     ParkReader(handle);
     vexa_sim_queue_rx(chip, 0, stream.data(), stream.size());
     state.ResumeTiming();
+    const long sleeps0 = ProcessSleeps();
     KX_RestartInTask(handle);
     size_t received = 0;
     while (received < total) {
@@ -48,6 +58,7 @@ void LibraryReceive(benchmark::State &state, int packet, uint32_t request) {
       received += got;
       if (status != KX_OK) break;
     }
+    sleeps += ProcessSleeps() - sleeps0;
     if (received != total) {
       state.SkipWithError("KX_Read timed out before the whole stream arrived");
       break;
@@ -55,6 +66,7 @@ void LibraryReceive(benchmark::State &state, int packet, uint32_t request) {
   }
   KX_RestartInTask(handle);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * total));
+  ReportSleeps(state, sleeps, total);
 }
 
 void BaselineReceive(benchmark::State &state, int packet) {
@@ -69,10 +81,12 @@ void BaselineReceive(benchmark::State &state, int packet) {
   const std::vector<uint8_t> stream = Pattern().Make(0, total);
   std::vector<uint8_t> transfer(kTransfer);
   std::vector<uint8_t> application(1u << 16);
+  long sleeps = 0;
   for (auto _ : state) {
     state.PauseTiming();
     vexa_sim_queue_rx(chip, 0, stream.data(), stream.size());
     state.ResumeTiming();
+    const long sleeps0 = ProcessSleeps();
     size_t received = 0;
     size_t at = 0;
     while (received < total) {
@@ -86,12 +100,14 @@ void BaselineReceive(benchmark::State &state, int packet) {
       received += payload;
     }
     benchmark::DoNotOptimize(application.data());
+    sleeps += ProcessSleeps() - sleeps0;
     if (received != total) {
       state.SkipWithError("usb_bulk_read failed before the whole stream arrived");
       break;
     }
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * total));
+  ReportSleeps(state, sleeps, total);
 }
 
 void Configure(benchmark::internal::Benchmark *benchmark) {
