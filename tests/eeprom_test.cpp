@@ -447,23 +447,6 @@ TEST_F(EepromTest, UserAreaWriteFitsExactlyAndRefusesOneByteMore) {
   EXPECT_STREQ(texts.serial, "12345678");
 }
 
-TEST_F(EepromTest, NullHandleOrArgumentIsRefusedWithoutARequest) {
-  AddSingle("S1", "Bridge");
-  KX_HANDLE h = Open(0);
-  vexa_sim_log_clear();
-  KX_PROGRAM_DATA record = ProgramRecord("A", "B", "C");
-  uint8_t buffer[4] = {};
-  uint32_t count = 0;
-  const KX_STATUS refused[] = {
-      KX_EE_Program(nullptr, &record), KX_EE_Program(h, nullptr), KX_EE_Read(nullptr, &record),
-      KX_EE_Read(h, nullptr), KX_EE_UASize(nullptr, &count), KX_EE_UASize(h, nullptr),
-      KX_EE_UAWrite(nullptr, buffer, 1), KX_EE_UAWrite(h, nullptr, 4), KX_EE_UARead(nullptr, buffer, 4, &count),
-      KX_EE_UARead(h, nullptr, 4, &count), KX_EE_UARead(h, buffer, 4, nullptr), KX_EraseEE(nullptr)};
-  for (size_t i = 0; i < sizeof refused / sizeof *refused; ++i) EXPECT_EQ(refused[i], KX_ERR_PARAMETER) << "call " << i;
-  EXPECT_EQ(KX_EE_UARead(h, buffer, 0, nullptr), KX_OK) << "length 0 needs no count";
-  EXPECT_TRUE(ControlLog().empty());
-}
-
 TEST_F(EepromTest, LargeDualUserAreaKeepsTheChecksumInTheLastWord) {
   int chip;
   KX_HANDLE handle = OpenDual(&chip, 256);
