@@ -394,29 +394,4 @@ TEST_F(ControlTest, DeviceInfoWithoutOrWithUnreadableStrings) {
   EXPECT_STREQ(description, "");
 }
 
-TEST_F(ControlTest, NullHandleOrOutputIsRefusedWithoutARequest) {
-  AddSingle("S1", "Single");
-  KX_HANDLE h = OpenQuiet(0);
-  unsigned char byte = 0;
-  unsigned long word = 0;
-  const KX_STATUS refused[] = {
-      KX_SetBaudRate(nullptr, 9600), KX_SetDivisor(nullptr, 1), KX_SetDataCharacteristics(nullptr, 8, 0, 0),
-      KX_SetFlowControl(nullptr, 0, 0, 0), KX_SetDtr(nullptr), KX_ClrDtr(nullptr), KX_SetRts(nullptr),
-      KX_ClrRts(nullptr), KX_SetChars(nullptr, 0, 0, 0, 0), KX_Purge(nullptr, 3), KX_SetBreakOn(nullptr),
-      KX_SetBreakOff(nullptr), KX_ResetDevice(nullptr), KX_SetLatencyTimer(nullptr, 1),
-      KX_GetLatencyTimer(nullptr, &byte), KX_SetBitMode(nullptr, 0, 0), KX_GetBitMode(nullptr, &byte),
-      KX_GetModemStatus(nullptr, &word), KX_GetDeviceInfo(nullptr, &word, &word, nullptr, nullptr, nullptr),
-      KX_GetLatencyTimer(h, nullptr), KX_GetBitMode(h, nullptr), KX_GetModemStatus(h, nullptr)};
-  for (size_t i = 0; i < sizeof refused / sizeof *refused; ++i) EXPECT_EQ(refused[i], KX_ERR_PARAMETER) << "call " << i;
-  // What the library does not support is refused whatever the handle.
-  char buffer[4] = {};
-  uint32_t returned = 0;
-  for (KX_HANDLE handle : {static_cast<KX_HANDLE>(nullptr), h}) {
-    EXPECT_EQ(KX_IoCtl(handle, 1, buffer, 4, buffer, 4, &returned), KX_ERR_UNSUPPORTED);
-    EXPECT_EQ(KX_SetResetPipeRetryCount(handle, 3), KX_ERR_UNSUPPORTED);
-    EXPECT_EQ(KX_ResetPort(handle), KX_ERR_UNSUPPORTED);
-  }
-  EXPECT_EQ(Sent().size(), 0u);
-}
-
 }  // namespace

@@ -63,14 +63,4 @@ TEST_F(KernelDriver, AFailedDetachReleasesEverything) {
   Close(Open(0));
 }
 
-TEST_F(KernelDriver, ABusyInterfaceWithoutADriverStaysRefused) {
-  AddSingle("CD34", "Single");
-  Inject(Fault(VEXA_SIM_FAULT_CLAIM, -16 /* EBUSY */));
-  KX_HANDLE handle = reinterpret_cast<KX_HANDLE>(1);
-  EXPECT_EQ(KX_Open(0, &handle), KX_ERR_NOT_OPENED);
-  EXPECT_EQ(handle, nullptr);
-  auto claims = vexa_sim_open_handles();
-  EXPECT_EQ(claims, 0);
-}
-
 }  // namespace

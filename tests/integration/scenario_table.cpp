@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "scenario_backend.h"
+#include "sim_fixture.h"
 #include "vexa.h"
 #include "vexa_sim.h"
 
@@ -33,7 +34,9 @@ std::ostream &operator<<(std::ostream &out, const ControlWord &w) {
   return out << text;
 }
 
-class Scenario : public ::testing::Test {
+// The fixture's helpers read the model, which both backends share; chips
+// come and go through the backend.
+class Scenario : public SimTest {
  protected:
   void SetUp() override {
     std::string why = Backend().Unavailable();
@@ -43,13 +46,12 @@ class Scenario : public ::testing::Test {
 
   void TearDown() override {
     if (!Backend().Unavailable().empty()) return;
-    for (KX_HANDLE handle : open_) EXPECT_EQ(KX_Close(handle), KX_OK);
-    open_.clear();
+    CloseAll();
     EXPECT_TRUE(Backend().AllHandlesClosed()) << "a USB device handle was left open";
     Backend().Reset();
   }
 
-  int AddChip(int interfaces, const char *serial, const char *description, int eeprom_words = 64) {
+  int Attach(int interfaces, const char *serial, const char *description, int eeprom_words = 64) {
     vexa_sim_chip_config config = {};
     config.interfaces = interfaces;
     config.serial = serial;
@@ -83,69 +85,23 @@ class Scenario : public ::testing::Test {
     return -1;
   }
 
-  KX_HANDLE Open(int index) {
-    KX_HANDLE handle = nullptr;
-    EXPECT_EQ(KX_Open(index, &handle), KX_OK);
-    if (handle) open_.push_back(handle);
-    return handle;
-  }
-
-  KX_HANDLE OpenBy(const char *name, uint32_t flags) {
-    KX_HANDLE handle = nullptr;
-    EXPECT_EQ(KX_OpenEx(name, flags, &handle), KX_OK) << name;
-    if (handle) open_.push_back(handle);
-    return handle;
-  }
-
-  void Close(KX_HANDLE handle) {
-    for (auto it = open_.begin(); it != open_.end(); ++it)
-      if (*it == handle) {
-        open_.erase(it);
-        EXPECT_EQ(KX_Close(handle), KX_OK);
-        return;
-      }
-    ADD_FAILURE() << "not opened by the scenario";
-  }
-
-  static std::vector<vexa_sim_log_entry> Log() {
-    std::vector<vexa_sim_log_entry> entries(vexa_sim_log(nullptr, 0));
-    entries.resize(vexa_sim_log(entries.data(), entries.size()));
-    return entries;
+  // Opens channel 0 of the only chip, after the listing that finds it.
+  KX_HANDLE OpenSole() {
+    EXPECT_EQ(Count(), 1u);
+    return Open(0);
   }
 
   static std::vector<ControlWord> ControlWords() {
     std::vector<ControlWord> words;
-    for (const auto &e : Log())
-      if (e.kind == VEXA_SIM_LOG_CONTROL)
-        words.push_back({e.request_type, e.request, e.value, e.index, e.length, e.result});
+    for (const auto &e : ControlLog())
+      words.push_back({e.request_type, e.request, e.value, e.index, e.length, e.result});
     return words;
   }
-
-  static std::vector<int> OutSizes() {
-    std::vector<int> sizes;
-    for (const auto &e : Log())
-      if (e.kind == VEXA_SIM_LOG_BULK_OUT) sizes.push_back(e.size);
-    return sizes;
-  }
-
-  static vexa_sim_channel_state State(int chip, int channel) {
-    vexa_sim_channel_state state = {};
-    EXPECT_EQ(vexa_sim_get_state(chip, channel, &state), 0);
-    return state;
-  }
-
-  static std::string TakeTx(int chip, int channel) {
-    std::string out(vexa_sim_tx_pending(chip, channel), '\0');
-    out.resize(vexa_sim_take_tx(chip, channel, out.data(), out.size()));
-    return out;
-  }
-
-  std::vector<KX_HANDLE> open_;
 };
 
 TEST_F(Scenario, ListsAndOpensByIndexSerialAndDescription) {
-  int single = AddChip(1, "S100", "Probe \xCE\xA9");  // U+03A9 becomes '?' in 8-bit text
-  int dual = AddChip(2, "D200", "Dual Probe", 128);
+  int single = Attach(1, "S100", "Probe \xCE\xA9");  // U+03A9 becomes '?' in 8-bit text
+  int dual = Attach(2, "D200", "Dual Probe", 128);
   ASSERT_EQ(Count(), 3u);
   const int s100 = IndexOf("S100");
   const int d200 = IndexOf("D200 A");
@@ -178,7 +134,7 @@ TEST_F(Scenario, ListsAndOpensByIndexSerialAndDescription) {
 }
 
 TEST_F(Scenario, ClaimConflictsAndKernelDriver) {
-  int chip = AddChip(2, "D300", "Dual");
+  int chip = Attach(2, "D300", "Dual");
   ASSERT_EQ(Count(), 2u);
   KX_HANDLE first = Open(0);
   KX_HANDLE again = nullptr;
@@ -202,7 +158,7 @@ TEST_F(Scenario, ClaimConflictsAndKernelDriver) {
 }
 
 TEST_F(Scenario, ConfigurationSequenceSendsExactRequests) {
-  int chip = AddChip(2, "D400", "Dual");
+  int chip = Attach(2, "D400", "Dual");
   ASSERT_EQ(Count(), 2u);
   KX_HANDLE handle = Open(1);
   ASSERT_NE(handle, nullptr);
@@ -218,7 +174,7 @@ TEST_F(Scenario, ConfigurationSequenceSendsExactRequests) {
   EXPECT_EQ(latency, 4);
   EXPECT_EQ(KX_Purge(handle, KX_PURGE_RX | KX_PURGE_TX), KX_OK);
 
-  const std::vector<ControlWord> expected = {
+  std::vector<ControlWord> expected = {
       {0x40, 3, 0x001A, 0x0002, 0, 0},  // divisor 26 for 3 MHz / 115200, port B
       {0x40, 4, 0x1207, 0x0002, 0, 0},  // 7 bits, even parity (bits 8-10), 2 stop bits (11-12)
       {0x40, 2, 0x0000, 0x0102, 0, 0},  // RTS/CTS
@@ -226,14 +182,9 @@ TEST_F(Scenario, ConfigurationSequenceSendsExactRequests) {
       {0x40, 1, 0x0200, 0x0002, 0, 0},  // RTS off
       {0x40, 9, 0x0004, 0x0002, 0, 0},  // latency timer
       {0xC0, 10, 0x0000, 0x0002, 1, 1}, // read it back
-      {0x40, 0, 0x0001, 0x0002, 0, 0},  // purge receive, repeated six times
-      {0x40, 0, 0x0001, 0x0002, 0, 0},
-      {0x40, 0, 0x0001, 0x0002, 0, 0},
-      {0x40, 0, 0x0001, 0x0002, 0, 0},
-      {0x40, 0, 0x0001, 0x0002, 0, 0},
-      {0x40, 0, 0x0001, 0x0002, 0, 0},
-      {0x40, 0, 0x0002, 0x0002, 0, 0},  // purge transmit
   };
+  expected.insert(expected.end(), 6, {0x40, 0, 0x0001, 0x0002, 0, 0});  // purge receive, six times
+  expected.push_back({0x40, 0, 0x0002, 0x0002, 0, 0});                   // purge transmit
   EXPECT_EQ(ControlWords(), expected);
   vexa_sim_channel_state state = State(chip, 1);
   EXPECT_EQ(state.divisor, 0x001A);
@@ -244,9 +195,8 @@ TEST_F(Scenario, ConfigurationSequenceSendsExactRequests) {
 }
 
 TEST_F(Scenario, WritesGoOutIn4096ByteTransfers) {
-  int chip = AddChip(1, "S500", "Single");
-  ASSERT_EQ(Count(), 1u);
-  KX_HANDLE handle = Open(0);
+  int chip = Attach(1, "S500", "Single");
+  KX_HANDLE handle = OpenSole();
   ASSERT_NE(handle, nullptr);
   std::string data(10000, '\0');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 23);
@@ -254,7 +204,7 @@ TEST_F(Scenario, WritesGoOutIn4096ByteTransfers) {
   uint32_t written = 0;
   ASSERT_EQ(KX_Write(handle, data.data(), static_cast<uint32_t>(data.size()), &written), KX_OK);
   EXPECT_EQ(written, 10000u);
-  EXPECT_EQ(OutSizes(), (std::vector<int>{4096, 4096, 1808}));
+  EXPECT_EQ(BulkSizes(VEXA_SIM_LOG_BULK_OUT), (std::vector<int>{4096, 4096, 1808}));
   EXPECT_EQ(TakeTx(chip, 0), data);
 
   // A chip that takes less than offered: the shortfall shows in the count only.
@@ -265,9 +215,8 @@ TEST_F(Scenario, WritesGoOutIn4096ByteTransfers) {
 }
 
 TEST_F(Scenario, StatusBytesAreStrippedAcrossPackets) {
-  int chip = AddChip(1, "S600", "Single");
-  ASSERT_EQ(Count(), 1u);
-  KX_HANDLE handle = Open(0);
+  int chip = Attach(1, "S600", "Single");
+  KX_HANDLE handle = OpenSole();
   ASSERT_NE(handle, nullptr);
   ASSERT_EQ(KX_SetTimeouts(handle, 5000, 0), KX_OK);
   vexa_sim_set_status(chip, 0, KX_MODEM_CTS | KX_MODEM_DCD, 0);
@@ -285,9 +234,8 @@ TEST_F(Scenario, StatusBytesAreStrippedAcrossPackets) {
 }
 
 TEST_F(Scenario, ReadTimesOutWithWhatArrived) {
-  int chip = AddChip(1, "S700", "Single");
-  ASSERT_EQ(Count(), 1u);
-  KX_HANDLE handle = Open(0);
+  int chip = Attach(1, "S700", "Single");
+  KX_HANDLE handle = OpenSole();
   ASSERT_NE(handle, nullptr);
   ASSERT_EQ(KX_SetTimeouts(handle, 150, 0), KX_OK);
   ASSERT_EQ(vexa_sim_queue_rx(chip, 0, "abc", 3), 0);
@@ -306,9 +254,8 @@ TEST_F(Scenario, ReadTimesOutWithWhatArrived) {
 }
 
 TEST_F(Scenario, UnplugWhileReadingAndWriting) {
-  int chip = AddChip(1, "S800", "Single");
-  ASSERT_EQ(Count(), 1u);
-  KX_HANDLE handle = Open(0);
+  int chip = Attach(1, "S800", "Single");
+  KX_HANDLE handle = OpenSole();
   ASSERT_NE(handle, nullptr);
   ASSERT_EQ(KX_SetTimeouts(handle, 300, 0), KX_OK);
 
@@ -348,8 +295,8 @@ TEST_F(Scenario, UnplugWhileReadingAndWriting) {
 }
 
 TEST_F(Scenario, ListingAfterUnplugWithHandleOpen) {
-  int single = AddChip(1, "S900", "Single");
-  AddChip(2, "D900", "Dual");
+  int single = Attach(1, "S900", "Single");
+  Attach(2, "D900", "Dual");
   ASSERT_EQ(Count(), 3u);
   KX_HANDLE held = Open(IndexOf("S900"));
   ASSERT_NE(held, nullptr);

@@ -4,9 +4,13 @@
 
 void SimTest::SetUp() { vexa_sim_reset(); }
 
-void SimTest::TearDown() {
+void SimTest::CloseAll() {
   for (KX_HANDLE handle : open_) EXPECT_EQ(KX_Close(handle), KX_OK);
   open_.clear();
+}
+
+void SimTest::TearDown() {
+  CloseAll();
   EXPECT_EQ(vexa_sim_open_handles(), 0) << "a USB device handle was left open";
   vexa_sim_reset();
 }

@@ -28,6 +28,8 @@ class SimTest : public ::testing::Test {
   KX_HANDLE OpenBy(const char *name, uint32_t flags);
   // Closes a handle opened through the fixture.
   void Close(KX_HANDLE handle);
+  // Closes every handle opened through the fixture that is still open.
+  void CloseAll();
 
   static std::vector<vexa_sim_log_entry> Log();
   // Control requests only, optionally of one request code.
