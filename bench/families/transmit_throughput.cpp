@@ -72,7 +72,7 @@ void BaselineTransmit(benchmark::State &state) {
 }
 
 void Configure(benchmark::internal::Benchmark *benchmark) {
-  benchmark->UseRealTime()->Iterations(ByMode(20, 400))->Repetitions(ByMode(1, 5))
+  benchmark->UseRealTime()->Iterations(ByMode(20, 2000))->Repetitions(ByMode(1, 5))
       ->ReportAggregatesOnly(!Quick())->Unit(benchmark::kMillisecond);
 }
 

@@ -49,6 +49,35 @@ std::string BenchmarkKey(const std::string &run_name) {
   return key;
 }
 
+nlohmann::json ParseBenchmarkJson(const std::string &text) {
+  // Outside strings only: a benchmark's name may contain these words too.
+  std::string cleaned;
+  cleaned.reserve(text.size());
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      cleaned += c;
+      if (c == '\\' && i + 1 < text.size()) cleaned += text[++i];
+      else if (c == '"') in_string = false;
+      continue;
+    }
+    if (c == '"') in_string = true;
+    bool replaced = false;
+    for (const char *word : {"-Infinity", "Infinity", "-NaN", "NaN", "-nan", "nan", "-inf", "inf"}) {
+      const std::string w = word;
+      if (text.compare(i, w.size(), w) == 0) {
+        cleaned += "null";
+        i += w.size() - 1;
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced) cleaned += c;
+  }
+  return nlohmann::json::parse(cleaned, nullptr, false);
+}
+
 Results ParseResults(const nlohmann::json &document) {
   Results results;
   std::map<std::string, bool> from_median;

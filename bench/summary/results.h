@@ -18,6 +18,12 @@ struct Result {
 // Benchmark appends ("/iterations:3", "/real_time", ...).
 using Results = std::map<std::string, Result>;
 
+// Parses Google Benchmark's JSON output. It writes NaN and Infinity as bare
+// words (the coefficient of variation of a counter that is always 0, for
+// one), which JSON does not have: those values are read as null. Returns a
+// discarded value when the text is not JSON even so.
+nlohmann::json ParseBenchmarkJson(const std::string &text);
+
 // The name a run is filed under.
 std::string BenchmarkKey(const std::string &run_name);
 

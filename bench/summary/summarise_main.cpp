@@ -2,6 +2,7 @@
 // output. Usage: vexa_bench_summary RESULTS.json
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include "figures.h"
 #include "results.h"
@@ -16,7 +17,9 @@ int main(int argc, char **argv) {
     std::cerr << "vexa_bench_summary: cannot read " << argv[1] << "\n";
     return 1;
   }
-  nlohmann::json document = nlohmann::json::parse(in, nullptr, false);
+  std::stringstream text;
+  text << in.rdbuf();
+  const nlohmann::json document = vexa_bench::ParseBenchmarkJson(text.str());
   if (document.is_discarded()) {
     std::cerr << "vexa_bench_summary: " << argv[1] << " is not JSON\n";
     return 1;

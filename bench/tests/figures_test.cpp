@@ -53,6 +53,19 @@ TEST(Results, MedianWinsOverMeanAndRunsAndTimesBecomeSeconds) {
   EXPECT_EQ(results.at("c").values.count("iterations"), 0u);
 }
 
+TEST(Results, BareNaNAndInfinityReadAsMissingValuesButNamesKeepThem) {
+  const nlohmann::json document = ParseBenchmarkJson(
+      R"({"benchmarks": [{"run_name": "nan/NaN \"inf\"", "run_type": "iteration",)"
+      R"( "a": NaN, "b": -nan, "c": Infinity, "d": -inf, "e": 2.5}]})");
+  ASSERT_FALSE(document.is_discarded());
+  const Results results = ParseResults(document);
+  ASSERT_EQ(results.count("nan/NaN \"inf\""), 1u);
+  const auto &values = results.at("nan/NaN \"inf\"").values;
+  EXPECT_EQ(values.count("a") + values.count("b") + values.count("c") + values.count("d"), 0u);
+  EXPECT_EQ(values.at("e"), 2.5);
+  EXPECT_TRUE(ParseBenchmarkJson("{\"a\": nope}").is_discarded());
+}
+
 TEST(Results, AFailedRepetitionIsNotHiddenByALaterOne) {
   nlohmann::json failed = PlainRun("x/real_time", nlohmann::json::object());
   failed["error_occurred"] = true;
