@@ -55,7 +55,11 @@ KX_HANDLE SimBus::Open(int index) {
 
 KX_HANDLE SimBus::AddAndOpen(benchmark::State &state, int packet_size, int *chip) {
   *chip = AddChip(packet_size);
-  KX_HANDLE handle = *chip < 0 ? nullptr : Open(0);
+  // A listing rescans the bus; the simulator lists chips in the order they
+  // came, so the new chip's one channel is the last.
+  uint32_t count = 0;
+  const bool listed = *chip >= 0 && KX_ListDevices(&count, nullptr, KX_LIST_COUNT) == KX_OK && count > 0;
+  KX_HANDLE handle = listed ? Open(static_cast<int>(count - 1)) : nullptr;
   if (!handle) state.SkipWithError("cannot open the simulated chip");
   return handle;
 }
