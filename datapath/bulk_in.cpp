@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "debug_log.h"
 #include "event_fd.h"
 #include "in_task_gate.h"
 #include "read_wait.h"
@@ -138,6 +139,8 @@ class Reader {
     const int got = usb_bulk_read(device_->usb_handle, static_cast<int>(device_->in_endpoint),
                                   reinterpret_cast<char *>(buffer_), static_cast<int>(length),
                                   kBulkReadTimeoutMs);
+    if (got <= 0)
+      VEXA_DEBUG_LOG("bulk read endpoint 0x%02x length %u -> %d", device_->in_endpoint, length, got);
     if (got < 0) return ReaderState::Recover;
     if (got == 0) {
       // A stalled endpoint or a vanished device answers at once with nothing;
