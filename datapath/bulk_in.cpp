@@ -170,6 +170,7 @@ class Reader {
     device_->rx_capacity = GetBytesPerTransfer(device_->in_buffer_size.load(), device_);
     RingResetLocked(device_);
     pthread_mutex_unlock(&device_->rx_lock);
+    EventFdSync(device_);
   }
 
   uint32_t FreeSpace() {
@@ -290,6 +291,7 @@ void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
   const int packet_size = device->max_packet_size ? static_cast<int>(device->max_packet_size) : count;
 
   const StoredPayload stored = StorePayload(device, data, count, packet_size);
+  EventFdSync(device);
 
   // Then each packet's status bytes and events, in arrival order, so that a
   // modem change is seen per packet and the event rules hold packet by packet.
