@@ -15,6 +15,8 @@
 // Everything inside the library is hidden; only KX_API names are exported.
 #define KX_INTERNAL __attribute__((visibility("hidden")))
 
+struct EventFd;
+
 // One open channel. Allocated by KX_Open/KX_OpenEx, freed by KX_Close.
 // Fields that the reader thread and application threads both touch without
 // rx_lock are atomics, so that neither side ever reads a torn value.
@@ -76,6 +78,10 @@ struct norvec_device {
   std::atomic<_EVENT_HANDLE *> event_handle{nullptr};
   std::atomic<uint32_t> event_status{0};
   std::atomic<uint32_t> event_flags{0};
+  // The descriptor of vexa_get_event_fd (null until asked for), and whether a
+  // modem or line status change is waiting for KX_GetModemStatus.
+  std::atomic<EventFd *> event_fd{nullptr};
+  std::atomic<bool> status_unread{false};
 
   // Transfer parameters.
   uint32_t max_packet_size = 0;

@@ -5,6 +5,7 @@
 
 #include "bulk_in.h"
 #include "discovery.h"
+#include "event_fd.h"
 #include "usb_control.h"
 
 namespace {
@@ -33,6 +34,7 @@ uint32_t first_packet_size(const struct usb_device *device) {
 // Releases what a failed or finished open holds, in reverse order of taking it.
 void release_record(norvec_device *record) {
   StopReaderThread(record);
+  EventFdRelease(record);
   if (record->usb_handle) {
     usb_release_interface(record->usb_handle, static_cast<int>(record->interface));
     usb_close(record->usb_handle);

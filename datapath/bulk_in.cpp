@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "event_fd.h"
 #include "in_task_gate.h"
 #include "read_wait.h"
 #include "ring.h"
@@ -296,7 +297,10 @@ void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
     bool modem_changed = false;
     if (device->modem_status.load(std::memory_order_relaxed) != modem)
       modem_changed = device->modem_status.exchange(modem) != modem;
+    const bool errors_changed =
+        length >= 2 && LineErrorsDiffer(device->line_status.load(std::memory_order_relaxed), data[at + 1]);
     if (length >= 2) device->line_status.store(data[at + 1], std::memory_order_relaxed);
+    if (modem_changed || errors_changed) EventFdStatusUnread(device, true);
     if (!(device->event_flags.load() & 1u)) continue;
 
     const bool brought_data = length > 2;
