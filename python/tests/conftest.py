@@ -15,8 +15,7 @@ _sim = ctypes.CDLL(os.path.join(_SIM_DIR, "libusb-0.1.so.4"), mode=ctypes.RTLD_G
 if not hasattr(_sim, "vexa_sim_reset"):
     raise RuntimeError("VEXA_SIM_LIBDIR does not hold the simulated libusb")
 
-import vexa  # noqa: E402  (after the simulator, on purpose)
-from vexa import _lib  # noqa: E402
+
 
 
 class ChannelState(ctypes.Structure):
@@ -87,6 +86,3 @@ def sim():
     assert _sim.vexa_sim_open_handles() == 0, "a handle was left open"
     _sim.vexa_sim_reset()
 
-
-needs_event_fd = pytest.mark.skipif(not _lib.has("vexa_get_event_fd"),
-                                    reason="the library has no event descriptor")

@@ -5,7 +5,7 @@ import time
 import pytest
 
 import vexa
-from conftest import FAULT_BULK_WRITE, FAULT_CONTROL, needs_event_fd
+from conftest import FAULT_BULK_WRITE, FAULT_CONTROL
 
 DUAL_AND_SINGLE = "dual,serial=VX2001,desc=Twin;r4,serial=VS0001,desc=Solo"
 
@@ -207,7 +207,6 @@ def test_library_failures_raise_their_family(sim):
         assert caught.value.status == 10
 
 
-@needs_event_fd
 def test_fileno_works_with_select(sim):
     sim.add("r4,serial=S")
     with vexa.open(serial="S") as ch:

@@ -29,9 +29,7 @@ __all__ = [
 
 
 def library_version() -> str:
-    """Version of the loaded libvexa ("unknown" when it is too old to say)."""
-    if not _lib.has("vexa_version"):
-        return "unknown"
+    """Version of the loaded libvexa, "MAJOR.MINOR.PATCH"."""
     return _lib.function("vexa_version")().decode("ascii")
 
 

@@ -2,8 +2,7 @@
 
 The library is found the way the dynamic loader finds any shared library
 (``libvexa.so.1``), unless ``VEXA_LIBRARY`` names a file to load instead.
-Functions the loaded library lacks (an older library without the ``vexa_``
-additions) are left out; :func:`has` tells whether one is there.
+A library without one of the functions below is refused at import.
 """
 from __future__ import annotations
 
@@ -11,7 +10,7 @@ import ctypes
 import os
 from ctypes import POINTER, c_char_p, c_int, c_uint8, c_uint16, c_uint32, c_ulong, c_ushort
 from ctypes import c_ubyte, c_void_p
-from typing import Any, Callable, Dict, Optional
+from typing import Any, Callable, Dict
 
 STATUS = c_uint32
 HANDLE = c_void_p
@@ -160,31 +159,34 @@ def _load() -> ctypes.CDLL:
                           "or set VEXA_LIBRARY to the path of libvexa.so.1") from error
 
 
+def _declare(library: ctypes.CDLL) -> Dict[str, Callable[..., Any]]:
+    functions = {}
+    for name, (restype, argtypes) in _PROTOTYPES.items():
+        try:
+            declared = getattr(library, name)
+        except AttributeError as error:
+            raise ImportError(f"the loaded vexa library lacks {name}: it is older than this "
+                              "package") from error
+        declared.restype = restype
+        declared.argtypes = argtypes
+        functions[name] = declared
+    return functions
+
+
 lib = _load()
-_present: Dict[str, Callable[..., Any]] = {}
-for _name, (_restype, _argtypes) in _PROTOTYPES.items():
-    try:
-        _function = getattr(lib, _name)
-    except AttributeError:
-        continue
-    _function.restype = _restype
-    _function.argtypes = _argtypes
-    _present[_name] = _function
-
-
-def has(name: str) -> bool:
-    """Whether the loaded library exports the function ``name``."""
-    return name in _present
+_functions = _declare(lib)
 
 
 def function(name: str) -> Callable[..., Any]:
-    """The declared function ``name``; KeyError when the library lacks it."""
-    return _present[name]
+    """The declared library function ``name``."""
+    return _functions[name]
 
 
-def text_of(function_name: str, status: int) -> Optional[str]:
-    """The library's name or text for a status, or None when it has no such function."""
-    if function_name not in _present:
-        return None
-    result = _present[function_name](status)
-    return result.decode("ascii", "replace") if result else None
+def status_name(status: int) -> str:
+    """The library's name of a status code, e.g. "KX_ERR_IO"."""
+    return _functions["vexa_status_name"](status).decode("ascii", "replace")
+
+
+def status_text(status: int) -> str:
+    """The library's one-line description of a status code."""
+    return _functions["vexa_status_text"](status).decode("ascii", "replace")

@@ -47,7 +47,8 @@ class Stream:
             loop.remove_reader(fd)
 
     async def _fill(self) -> None:
-        """Appends at least one received byte to the buffer."""
+        """Waits until received bytes are appended to the buffer or the modem
+        inputs changed."""
         if self._reading:
             raise RuntimeError("another coroutine is already reading from this stream")
         self._reading = True
@@ -63,6 +64,7 @@ class Stream:
                     # status marks it seen, so the descriptor quiets down.
                     self.channel.modem_status
                     self._modem_changed.set()
+                    return
         finally:
             self._reading = False
 
@@ -78,7 +80,7 @@ class Stream:
         (everything buffered when ``n`` is -1). ``read(0)`` returns b""."""
         if n == 0:
             return b""
-        if not self._buffer:
+        while not self._buffer:
             await self._fill()
         return self._take(len(self._buffer) if n < 0 else n)
 

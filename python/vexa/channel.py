@@ -11,7 +11,7 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING, List, Optional, Union
 
 from . import _lib
-from .errors import NotFoundError, UnsupportedError, VexaError, check, fail_closed
+from .errors import NotFoundError, VexaError, check, fail_closed
 
 if TYPE_CHECKING:
     from .eeprom import Eeprom
@@ -296,13 +296,10 @@ class Channel:
         """A descriptor that is readable while bytes wait or a modem change is unread.
 
         Owned by the channel (closed with it), for ``select``, ``selectors``
-        or an event loop. Raises UnsupportedError when the loaded library is
-        too old to provide it.
+        or an event loop. Do not close it yourself.
         """
         self._h()
         if self._event_fd is None:
-            if not _lib.has("vexa_get_event_fd"):
-                raise UnsupportedError(_lib.ERR_UNSUPPORTED, "vexa_get_event_fd")
             fd = c_int(-1)
             self._call("vexa_get_event_fd", byref(fd))
             self._event_fd = fd.value

@@ -6,22 +6,9 @@ as it needs.
 """
 from __future__ import annotations
 
-from typing import Dict, Optional, Type
+from typing import Dict, Type
 
 from . import _lib
-
-# Used only when the loaded library is too old to name its own codes.
-_NAMES: Dict[int, str] = {
-    _lib.OK: "KX_OK", _lib.ERR_NOT_FOUND: "KX_ERR_NOT_FOUND",
-    _lib.ERR_NOT_OPENED: "KX_ERR_NOT_OPENED", _lib.ERR_IO: "KX_ERR_IO",
-    _lib.ERR_RESOURCES: "KX_ERR_RESOURCES", _lib.ERR_PARAMETER: "KX_ERR_PARAMETER",
-    _lib.ERR_BAUD_RATE: "KX_ERR_BAUD_RATE", _lib.ERR_WRITE: "KX_ERR_WRITE",
-    _lib.ERR_EE_READ: "KX_ERR_EE_READ", _lib.ERR_EE_WRITE: "KX_ERR_EE_WRITE",
-    _lib.ERR_EE_ERASE: "KX_ERR_EE_ERASE", _lib.ERR_EE_ABSENT: "KX_ERR_EE_ABSENT",
-    _lib.ERR_EE_BLANK: "KX_ERR_EE_BLANK", _lib.ERR_ARGS: "KX_ERR_ARGS",
-    _lib.ERR_UNSUPPORTED: "KX_ERR_UNSUPPORTED", _lib.ERR_OTHER: "KX_ERR_OTHER",
-}
-
 
 class VexaError(Exception):
     """A library call failed.
@@ -36,12 +23,10 @@ class VexaError(Exception):
     def __init__(self, status: int, call: str = "") -> None:
         self.status = status
         self.call = call
-        self.name = _lib.text_of("vexa_status_name", status) or _NAMES.get(
-            status, f"status {status}")
-        self.text = _lib.text_of("vexa_status_text", status) or ""
+        self.name = _lib.status_name(status)
+        self.text = _lib.status_text(status)
         where = f"{call}: " if call else ""
-        detail = f"{self.text} ({self.name})" if self.text else self.name
-        super().__init__(f"{where}{detail}")
+        super().__init__(f"{where}{self.text} ({self.name})")
 
 
 class NotFoundError(VexaError):
