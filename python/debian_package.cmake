@@ -11,5 +11,6 @@ set(CPACK_DEBIAN_PYTHON3DEB_PACKAGE_SECTION python)
 set(CPACK_DEBIAN_PYTHON3DEB_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_PYTHON3DEB_PACKAGE_DEPENDS "libvexa1 (>= ${PROJECT_VERSION}), python3")
 set(CPACK_DEBIAN_PYTHON3DEB_PACKAGE_SUGGESTS "python3-serial")
-set(CPACK_COMPONENT_PYTHON3DEB_DESCRIPTION
-    "Python bindings for the vexa USB-to-serial driver library, with asyncio streams and a pyserial port")
+set(CPACK_DEBIAN_PYTHON3DEB_DESCRIPTION "Python bindings for the vexa USB-to-serial driver library
+ Channels, line control, EEPROM programming, asyncio streams and a pyserial
+ port (vexa:// URLs) for Debian's Python 3, using ctypes only.")
