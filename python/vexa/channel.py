@@ -4,11 +4,12 @@ from __future__ import annotations
 import ctypes
 import enum
 import math
+import sys
 import threading
 import time
 from ctypes import byref, c_int, c_uint32, c_ubyte, c_ulong
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, List, Optional, Union
+from typing import TYPE_CHECKING, Callable, List, Optional, Union
 
 from . import _lib
 from .errors import NotFoundError, VexaError, check, fail_closed
@@ -17,6 +18,24 @@ if TYPE_CHECKING:
     from .eeprom import Eeprom
 
 BytesLike = Union[bytes, bytearray, memoryview]
+_KX_READ = _lib.function("KX_Read")
+
+
+def _bytes_allocator() -> Optional[Callable[[None, int], bytes]]:
+    """CPython's constructor of a bytes object whose contents are still to be
+    written, checked to place them where the layout says; None elsewhere."""
+    if sys.implementation.name != "cpython":
+        return None
+    new = ctypes.pythonapi.PyBytes_FromStringAndSize
+    new.restype = ctypes.py_object
+    new.argtypes = [ctypes.c_char_p, ctypes.c_ssize_t]
+    probe = new(None, 4)
+    ctypes.memmove(id(probe) + _BYTES_DATA_OFFSET, b"vexa", 4)
+    return new if probe == b"vexa" else None
+
+
+_BYTES_DATA_OFFSET = bytes.__basicsize__ - 1  # the header, without the final NUL byte
+_new_bytes = _bytes_allocator()
 
 
 class Parity(enum.IntEnum):
@@ -147,7 +166,8 @@ class Channel:
         self._handle: Optional[_lib.HANDLE] = handle
         self._lock = threading.Lock()
         self._read_timeout_ms = 0
-        self._buffer = bytearray(0)
+        self._got = c_uint32(0)
+        self._got_ref = byref(self._got)
         self._eeprom: Optional["Eeprom"] = None
         self._baudrate = 9600
         self._bytesize = 8
@@ -229,25 +249,27 @@ class Channel:
             self._call("KX_SetTimeouts", ms, 0)
             self._read_timeout_ms = ms
 
-    def readinto(self, buffer: Union[bytearray, memoryview], timeout: Optional[float] = None) -> int:
-        """Reads into a writable buffer; returns the byte count. See :meth:`read`."""
-        view = memoryview(buffer).cast("B")
-        size = len(view)
-        if size == 0:
-            self._h()
-            return 0
+    def _read_to(self, target: object, size: int, timeout: Optional[float]) -> int:
         if timeout is not None and timeout <= 0:
             size = min(size, self.in_waiting)
             if size == 0:
                 return 0
         else:
             self._set_read_timeout(timeout)
-        target = (ctypes.c_char * size).from_buffer(view)
-        got = c_uint32(0)
-        status = _lib.function("KX_Read")(self._h(), target, size, byref(got))
-        if status not in (_lib.OK, _lib.ERR_IO):  # ERR_IO: the time-out expired
+        got = self._got
+        got.value = 0
+        status = _KX_READ(self._h(), target, size, self._got_ref)
+        if status != _lib.OK and status != _lib.ERR_IO:  # ERR_IO: the time-out expired
             check(status, "KX_Read")
         return got.value
+
+    def readinto(self, buffer: Union[bytearray, memoryview], timeout: Optional[float] = None) -> int:
+        """Reads into a writable buffer; returns the byte count. See :meth:`read`."""
+        view = memoryview(buffer).cast("B")
+        if len(view) == 0:
+            self._h()
+            return 0
+        return self._read_to((ctypes.c_char * len(view)).from_buffer(view), len(view), timeout)
 
     def read(self, size: int, timeout: Optional[float] = None) -> bytes:
         """Reads up to ``size`` bytes.
@@ -258,13 +280,20 @@ class Channel:
         the result is simply shorter (possibly empty). A receive purge from
         another thread also ends a waiting read early.
         """
-        if size < 0:
-            raise ValueError("size must not be negative")
-        if len(self._buffer) < size:
-            self._buffer = bytearray(size)
-        view = memoryview(self._buffer)[:size]
-        got = self.readinto(view, timeout)
-        return bytes(view[:got])
+        if size <= 0:
+            if size < 0:
+                raise ValueError("size must not be negative")
+            self._h()
+            return b""
+        if _new_bytes is not None:
+            # Read straight into the bytes object that is returned: one copy
+            # (ring to result), as a C caller has.
+            result = _new_bytes(None, size)
+            got = self._read_to(ctypes.c_void_p(id(result) + _BYTES_DATA_OFFSET), size, timeout)
+            return result if got == size else result[:got]
+        buffer = bytearray(size)
+        got = self._read_to((ctypes.c_char * size).from_buffer(buffer), size, timeout)
+        return bytes(memoryview(buffer)[:got])
 
     def write(self, data: BytesLike) -> int:
         """Sends ``data``; returns the number of bytes the chip accepted.
