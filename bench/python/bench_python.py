@@ -83,6 +83,7 @@ def throughput(sim, vexa, build_dir, quick):
     total = (4 if quick else 16) << 20
     program = os.path.join(build_dir, "bench", "vexa_bench")
     py, c = [], []
+    sim.vexa_sim_log_bulk(0)  # as the C program's bus: no transfer log
     sim.vexa_sim_add_chips_from_text(b"r4,serial=BENCH,packet=512")
     for _ in range(rounds):
         py += python_round(sim, vexa, iterations, total)
@@ -123,6 +124,7 @@ async def sample_block(trigger, receive, count, out):
 
 async def wakeups(sim, vexa, samples, block):
     import vexa.aio
+    sim.vexa_sim_log_bulk(0)
     sim.vexa_sim_add_chips_from_text(b"r4,serial=WAKE")
     stream = await vexa.aio.open(serial="WAKE")
     master, slave = pty.openpty()
