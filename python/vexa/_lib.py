@@ -97,6 +97,8 @@ _H = HANDLE
 _P32 = POINTER(c_uint32)
 # name: (result type, argument types)
 _PROTOTYPES: Dict[str, Any] = {
+    "my_init": (None, []),
+    "my_fini": (None, []),
     "KX_ListDevices": (STATUS, [c_void_p, c_void_p, c_uint32]),
     "KX_Open": (STATUS, [c_int, POINTER(HANDLE)]),
     "KX_OpenEx": (STATUS, [c_char_p, c_uint32, POINTER(HANDLE)]),
@@ -135,6 +137,9 @@ _PROTOTYPES: Dict[str, Any] = {
     "KX_GetModemStatus": (STATUS, [_H, POINTER(c_ulong)]),
     "KX_GetDeviceInfo": (STATUS, [_H, POINTER(c_ulong), POINTER(c_ulong), c_char_p, c_char_p,
                                   c_void_p]),
+    "KX_IoCtl": (STATUS, [_H, c_uint32, c_void_p, c_uint32, c_void_p, c_uint32, _P32]),
+    "KX_SetResetPipeRetryCount": (STATUS, [_H, c_uint32]),
+    "KX_ResetPort": (STATUS, [_H]),
     "KX_ReadEE": (STATUS, [_H, c_ulong, POINTER(c_ushort)]),
     "KX_WriteEE": (STATUS, [_H, c_ulong, c_ushort]),
     "KX_EraseEE": (STATUS, [_H]),

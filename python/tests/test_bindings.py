@@ -1,6 +1,10 @@
+import os
+import re
+
 import pytest
 
 import vexa
+from vexa import _lib
 from vexa.errors import error_for
 
 FAMILIES = [
@@ -26,3 +30,11 @@ def test_each_status_maps_to_its_family(status, family):
 def test_known_codes_carry_their_names():
     assert error_for(15).name == "KX_ERR_EE_BLANK"
     assert isinstance(error_for(7), ValueError)  # a bad baud rate is a bad value
+
+
+def test_every_exported_function_is_declared():
+    header = os.path.join(os.path.dirname(__file__), "..", "..", "api", "vexa.h")
+    with open(header) as text:
+        exported = set(re.findall(r"^KX_API [^(]*?\**(\w+)\(", text.read(), re.M))
+    assert len(exported) > 50
+    assert exported == set(_lib._PROTOTYPES)
