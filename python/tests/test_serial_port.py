@@ -6,7 +6,7 @@ import pytest
 import serial
 
 import vexa  # noqa: F401  (registers the URL handler)
-from conftest import _sim
+from conftest import FAULT_BULK_WRITE, _sim
 
 CHIPS = "dual,serial=VX2001,desc=Twin;r4,serial=VS0001"
 
@@ -116,13 +116,17 @@ def test_write_flush_and_resets(port, sim):
     assert sim.state(channel=1).tx_purges == purges + 1
 
 
-def test_write_timeout_when_the_chip_stops_taking_data(port, sim):
-    _sim.vexa_sim_set_write_limit(0, 1, ctypes.c_int(0))
-    from conftest import FAULT_BULK_WRITE
-    sim.fault(FAULT_BULK_WRITE, result=-110)
-    port.write_timeout = 0.1
+def test_short_writes_are_finished_or_time_out(port, sim):
+    _sim.vexa_sim_set_write_limit(0, 1, ctypes.c_int(1))  # one byte per transfer
+    assert port.write(b"x" * 100) == 100  # no write timeout: sends it all
+    assert sim.take_tx(channel=1) == b"x" * 100
+    port.write_timeout = 0
+    with pytest.raises(serial.SerialTimeoutException):
+        port.write(b"more")
+    sim.fault(FAULT_BULK_WRITE)
+    port.write_timeout = None
     with pytest.raises(serial.SerialException):
-        port.write(b"never")
+        port.write(b"lost")
 
 
 def test_modem_lines_and_break(port, sim):

@@ -139,7 +139,7 @@ class Serial(SerialBase):
         """Sends ``data``; returns its length. SerialTimeoutException when the
         write time-out expires before the chip took it all."""
         data = memoryview(serial.to_bytes(data)).cast("B")
-        ch = self._open_channel()
+        self._open_channel()
         deadline = None if self._write_timeout is None else time.monotonic() + self._write_timeout
         sent = 0
         while sent < len(data):
@@ -150,7 +150,6 @@ class Serial(SerialBase):
                     raise SerialTimeoutException("Write timeout")
                 if taken == 0 and deadline is None:
                     raise SerialException("the chip accepts no more data")
-        del ch
         return len(data)
 
     def flush(self) -> None:
