@@ -38,3 +38,7 @@ def test_every_exported_function_is_declared():
         exported = set(re.findall(r"^KX_API [^(]*?\**(\w+)\(", text.read(), re.M))
     assert len(exported) > 50
     assert exported == set(_lib._PROTOTYPES)
+
+
+def test_package_and_library_versions_agree():
+    assert vexa.__version__ == vexa.library_version()

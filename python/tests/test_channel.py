@@ -75,9 +75,7 @@ def test_close_is_idempotent_and_use_after_close_raises(sim):
 @pytest.mark.parametrize("queued, size, timeout, expected, min_s, max_s", [
     (b"abcdef", 4, None, b"abcd", 0, 1),       # enough buffered: at once
     (b"ab", 5, 0, b"ab", 0, 0.1),               # non-blocking: what is there
-    (b"", 5, 0, b"", 0, 0.1),
     (b"abc", 10, 0.3, b"abc", 0.28, 2),         # time-out: partial, no error
-    (b"", 1, 0.05, b"", 0.04, 1),
     (b"xy", 0, None, b"", 0, 0.1),
 ])
 def test_read_time_outs(sim, queued, size, timeout, expected, min_s, max_s):
