@@ -78,7 +78,11 @@ def test_close_is_idempotent_and_use_after_close_raises(sim):
     (b"abc", 10, 0.3, b"abc", 0.28, 2),         # time-out: partial, no error
     (b"xy", 0, None, b"", 0, 0.1),
 ])
-def test_read_time_outs(sim, queued, size, timeout, expected, min_s, max_s):
+@pytest.mark.parametrize("into_result", [True, False])
+def test_read_time_outs(sim, monkeypatch, into_result, queued, size, timeout, expected, min_s,
+                        max_s):
+    if not into_result:  # the copying path of interpreters other than CPython
+        monkeypatch.setattr(vexa.channel, "_new_bytes", None)
     sim.add("r4,serial=S")
     with vexa.open(serial="S") as ch:
         if queued:

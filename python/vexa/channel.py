@@ -23,15 +23,17 @@ _KX_READ = _lib.function("KX_Read")
 
 def _bytes_allocator() -> Optional[Callable[[None, int], bytes]]:
     """CPython's constructor of a bytes object whose contents are still to be
-    written, checked to place them where the layout says; None elsewhere."""
+    written; None unless the contents of a bytes object are found (by reading
+    only) where the object layout puts them."""
     if sys.implementation.name != "cpython":
+        return None
+    probe = b"".join([b"vexa", b" probe"])
+    if ctypes.string_at(id(probe) + _BYTES_DATA_OFFSET, len(probe)) != probe:
         return None
     new = ctypes.pythonapi.PyBytes_FromStringAndSize
     new.restype = ctypes.py_object
     new.argtypes = [ctypes.c_char_p, ctypes.c_ssize_t]
-    probe = new(None, 4)
-    ctypes.memmove(id(probe) + _BYTES_DATA_OFFSET, b"vexa", 4)
-    return new if probe == b"vexa" else None
+    return new
 
 
 _BYTES_DATA_OFFSET = bytes.__basicsize__ - 1  # the header, without the final NUL byte
