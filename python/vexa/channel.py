@@ -164,6 +164,12 @@ class Channel:
     control as far as this object knows, until :meth:`configure` is called.
     """
 
+    type: DeviceType  #: chip family
+    vendor_id: int  #: USB vendor id
+    product_id: int  #: USB product id
+    serial: str  #: serial number, with " A"/" B" on a dual-channel chip
+    description: str  #: product description, lettered likewise
+
     def __init__(self, handle: _lib.HANDLE) -> None:
         self._handle: Optional[_lib.HANDLE] = handle
         self._lock = threading.Lock()
