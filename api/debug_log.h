@@ -4,6 +4,7 @@
 #define VEXA_DEBUG_LOG_H
 
 #include <atomic>
+#include <cstdint>
 
 #include "device.h"
 
@@ -21,8 +22,13 @@ inline bool DebugEnabled() {
 // Writes "vexa: " + the formatted text + newline to stderr in one write.
 KX_INTERNAL void DebugLine(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-#define VEXA_DEBUG_LOG(...)                  \
-  do {                                       \
+// One line for a control transfer: setup words, the data stage (sent, or
+// received when the transfer succeeded) and the USB layer's result.
+KX_INTERNAL void DebugControlTransfer(uint32_t request_type, uint8_t request, uint16_t value,
+                                      uint16_t index, const void *data, uint16_t length, int result);
+
+#define VEXA_DEBUG_LOG(...)                     \
+  do {                                          \
     if (DebugEnabled()) DebugLine(__VA_ARGS__); \
   } while (0)
 

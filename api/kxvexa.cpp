@@ -4,6 +4,7 @@
 #include <new>
 
 #include "bulk_in.h"
+#include "debug_log.h"
 #include "discovery.h"
 #include "event_fd.h"
 #include "usb_control.h"
@@ -64,6 +65,7 @@ int name_string_index(const struct usb_device *device, uint32_t flags) {
 // the kernel's tty for this channel is gone until the chip is plugged again.
 int claim_channel(usb_dev_handle *handle, int interface) {
   int result = usb_claim_interface(handle, interface);
+  VEXA_DEBUG_LOG("claim interface %d -> %d", interface, result);
   if (result >= 0) return result;
   char driver[64] = {};
   if (usb_get_driver_np(handle, interface, driver, sizeof driver - 1) < 0) return result;
@@ -153,6 +155,8 @@ KX_STATUS get_device(const char *name, uint32_t flags, norvec_device *record, in
     for (dev = bus->devices; dev; dev = dev->next) {
       if (!check_device(dev->descriptor.idVendor, dev->descriptor.idProduct)) continue;
       usb_dev_handle *handle = usb_open(dev);
+      VEXA_DEBUG_LOG("open %04x:%04x -> %s", dev->descriptor.idVendor, dev->descriptor.idProduct,
+                     handle ? "ok" : "failed");
       if (!handle) return KX_ERR_NOT_OPENED;
       int interface;
       if (index == -1) {

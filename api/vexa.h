@@ -362,8 +362,9 @@ KX_API KX_STATUS KX_EE_UARead(KX_HANDLE handle, uint8_t *buffer, uint32_t length
  * KX_Close closes it (after which the number may be reused by the process).
  * Bytes that a blocked KX_Read takes straight from the device never reach the
  * ring and so do not make it readable.
- * Created on the first call; later calls return the same descriptor. It
- * coexists with KX_SetEventNotification. Changes before the first call are
+ * Created on the first call; later calls return the same descriptor. Once
+ * it exists, each time the ring goes from empty to holding bytes or back
+ * costs one eventfd system call. It coexists with KX_SetEventNotification. Changes before the first call are
  * reflected too: a ring that already holds bytes gives a readable descriptor.
  * KX_OK, KX_ERR_PARAMETER (null handle or fd), KX_ERR_RESOURCES (no
  * descriptor could be created; *fd is then not written).
@@ -383,12 +384,13 @@ KX_API const char *vexa_status_text(KX_STATUS status);
 KX_API const char *vexa_version(void);
 
 /*
- * Debug logging: when the environment variable VEXA_DEBUG is 1 at the first
- * library call, the library writes to standard error one line per USB
- * request it makes (control requests, bulk writes, failed bulk reads, opening
- * and claiming; the reader's successful bulk reads are not logged because the
- * chip answers every few milliseconds even when idle) and one line per
- * exported call that returns an error status. Without it nothing is printed.
+ * Debug logging: when the environment variable VEXA_DEBUG is 1 (read once,
+ * the first time there is something to log), the library writes to standard
+ * error, each line starting "vexa: ", one line per USB request it makes
+ * (control requests, bulk writes, failed bulk reads, opening and claiming;
+ * the reader's successful bulk reads are not logged because the chip answers
+ * every few milliseconds even when idle) and one line per exported call that
+ * returns an error status. Without it nothing is printed.
  */
 
 #ifdef __cplusplus

@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "debug_log.h"
 #include "event_fd.h"
 #include "in_task_gate.h"
 #include "read_wait.h"
@@ -138,6 +139,8 @@ class Reader {
     const int got = usb_bulk_read(device_->usb_handle, static_cast<int>(device_->in_endpoint),
                                   reinterpret_cast<char *>(buffer_), static_cast<int>(length),
                                   kBulkReadTimeoutMs);
+    if (got <= 0)
+      VEXA_DEBUG_LOG("bulk read endpoint 0x%02x length %u -> %d", device_->in_endpoint, length, got);
     if (got < 0) return ReaderState::Recover;
     if (got == 0) {
       // A stalled endpoint or a vanished device answers at once with nothing;
@@ -167,6 +170,7 @@ class Reader {
     device_->rx_capacity = GetBytesPerTransfer(device_->in_buffer_size.load(), device_);
     RingResetLocked(device_);
     pthread_mutex_unlock(&device_->rx_lock);
+    EventFdSync(device_);
   }
 
   uint32_t FreeSpace() {
@@ -287,6 +291,7 @@ void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
   const int packet_size = device->max_packet_size ? static_cast<int>(device->max_packet_size) : count;
 
   const StoredPayload stored = StorePayload(device, data, count, packet_size);
+  EventFdSync(device);
 
   // Then each packet's status bytes and events, in arrival order, so that a
   // modem change is seen per packet and the event rules hold packet by packet.

@@ -11,37 +11,19 @@
 #include "debug_log.h"
 #include "ring.h"
 
-namespace {
-
-// Brings the eventfd's counter in line with the conditions: 1 while either
-// holds, 0 otherwise. Only transitions make a system call. events->lock held.
-void UpdateLocked(EventFd *events) {
-  const bool want = events->ring_filled || events->status_unread;
-  if (want == events->readable) return;
-  events->readable = want;
-  uint64_t count = 1;
-  // Neither call can fail here: the counter only ever moves between 0 and 1,
-  // and the descriptor stays open until the handle closes.
-  ssize_t done = want ? write(events->fd, &count, sizeof count)
-                      : read(events->fd, &count, sizeof count);
-  (void)done;
-}
-
-}  // namespace
-
-void EventFdRingChanged(EventFd *events, bool filled) {
+void EventFdUpdate(EventFd *events, norvec_device *device) {
   pthread_mutex_lock(&events->lock);
-  events->ring_filled = filled;
-  UpdateLocked(events);
-  pthread_mutex_unlock(&events->lock);
-}
-
-void EventFdStatusChanged(norvec_device *device, EventFd *events) {
-  pthread_mutex_lock(&events->lock);
-  // Read under the lock: whichever side updates last sees the final flag,
-  // so the descriptor ends up matching it even when both race.
-  events->status_unread = device->status_unread.load();
-  UpdateLocked(events);
+  // Read under the lock: the last update to run sees the final state.
+  const bool want = events->ring_filled.load() || device->status_unread.load();
+  if (want != events->readable) {
+    events->readable = want;
+    uint64_t count = 1;
+    // Neither call can fail: the counter only moves between 0 and 1, and
+    // the descriptor stays open until the handle closes.
+    ssize_t done = want ? write(events->fd, &count, sizeof count)
+                        : read(events->fd, &count, sizeof count);
+    (void)done;
+  }
   pthread_mutex_unlock(&events->lock);
 }
 
@@ -71,22 +53,19 @@ extern "C" KX_API KX_STATUS vexa_get_event_fd(KX_HANDLE handle, int *fd) {
   }
   pthread_mutex_init(&created->lock, nullptr);
 
-  // Published under rx_lock, which every ring change holds, so the initial
-  // ring state cannot go stale before the hooks see the descriptor. A second
-  // caller racing this one keeps the first descriptor.
+  // Published under rx_lock, which every ring change holds, so the ring
+  // state noted here cannot go stale before the hooks see the descriptor. A
+  // second caller racing this one keeps the first descriptor.
   pthread_mutex_lock(&device->rx_lock);
   EventFd *events = device->event_fd.load();
   if (!events) {
     events = created;
     created = nullptr;
-    pthread_mutex_lock(&events->lock);
+    events->ring_filled.store(RingQueuedLocked(device) != 0);
     device->event_fd.store(events);
-    events->ring_filled = RingQueuedLocked(device) != 0;
-    events->status_unread = device->status_unread.load();
-    UpdateLocked(events);
-    pthread_mutex_unlock(&events->lock);
   }
   pthread_mutex_unlock(&device->rx_lock);
+  EventFdUpdate(events, device);
 
   if (created) {
     close(created->fd);
