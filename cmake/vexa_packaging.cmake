@@ -26,4 +26,5 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "libvexa1 (= ${PROJECT_VERSION}), libc6, libstdc++6")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION "Command-line tool and chip simulator for the vexa library")
 
+include(${PROJECT_SOURCE_DIR}/python/debian_package.cmake)
 include(CPack)

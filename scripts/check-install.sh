@@ -50,4 +50,10 @@ cmake --build "$work/cm" > "$work/cm-build.log"
 echo "== installed tool under the installed simulator"
 "$sim" --chip "$chip" -- "$prefix/bin/vexa" loopback 0 --bytes 10000 | grep -q "0 errors, 0 missing"
 
+echo "== Python package under Debian's interpreter"
+pydir=$(find "$prefix" -path '*/dist-packages/vexa' -printf '%h\n' | head -n1)
+[ -n "$pydir" ] || { echo "check-install: the Python package was not installed" >&2; exit 1; }
+PYTHONPATH="$pydir" "$sim" --chip "$chip" -- /usr/bin/python3 -c \
+  'import vexa; ch = vexa.open(serial="CHK1"); ch.write(b"hi"); assert ch.read(2, timeout=1) == b"hi"; ch.close()'
+
 echo "check-install: passed"

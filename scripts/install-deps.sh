@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config libusb-dev libgtest-dev libbenchmark-dev
-          libcli11-dev nlohmann-json3-dev)
+          libcli11-dev nlohmann-json3-dev python3-pytest python3-serial)
 for profile in "$@"; do
   case "$profile" in
     base) ;;
