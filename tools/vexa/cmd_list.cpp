@@ -44,13 +44,11 @@ std::string listed_string(uint32_t index, uint32_t which) {
   return status == KX_OK ? std::string(text) : std::string();
 }
 
-// The places where libusb 0.1 looks for buses, in its order.
+// The places where libusb 0.1 looks for buses: USB_DEVFS_PATH when set,
+// else its two usual folders.
 std::vector<std::string> usb_bus_folders() {
-  std::vector<std::string> folders;
-  if (const char *forced = std::getenv("USB_DEVFS_PATH")) folders.push_back(forced);
-  folders.push_back("/dev/bus/usb");
-  folders.push_back("/proc/bus/usb");
-  return folders;
+  if (const char *forced = std::getenv("USB_DEVFS_PATH")) return {forced};
+  return {"/dev/bus/usb", "/proc/bus/usb"};
 }
 
 // A failed bus scan most often means there is no USB bus to scan at all (a
@@ -137,8 +135,8 @@ void print_list(Context &ctx, bool as_json) {
 }
 
 
-// The device record keeps at most 18 characters of a serial number; the
-// listing has the whole text. Index names give the listed entry at once; a
+// The device record keeps only the first 16 characters of a serial number;
+// the listing has the whole text. Index names give the listed entry at once; a
 // name by text gives the one listed entry that begins as the record does.
 std::string full_serial(const std::string &device, const std::string &short_serial) {
   ChannelSpec spec = parse_channel_spec(device);
@@ -146,7 +144,7 @@ std::string full_serial(const std::string &device, const std::string &short_seri
     std::string listed = listed_string(static_cast<uint32_t>(spec.index), KX_MATCH_SERIAL);
     if (!listed.empty()) return listed;
   }
-  if (short_serial.size() < 18) return short_serial;
+  if (short_serial.empty()) return short_serial;
   uint32_t count = 0;
   if (KX_ListDevices(&count, nullptr, KX_LIST_COUNT) != KX_OK) return short_serial;
   std::string match;
