@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -282,6 +283,55 @@ TEST_F(CliTest, TermSendsKeysShowsTheChipsBytesAndQuitsOnCtrlBracketOrEndOfInput
   EXPECT_EQ(term.Run({"0", "--baud", "9600"}), 0) << term.err.str();
   EXPECT_EQ(TakeTx(chip, 0), "bye");
   EXPECT_EQ(State(chip, 0).divisor, 0x4138);
+}
+
+TEST_F(CliTest, SetChangesLinesTimerAndModeAndWatchPrintsEachModemChange) {
+  int chip = AddSingle("CD34", "Single bridge");
+  ASSERT_EQ(Run({"set", "0", "--dtr", "1", "--rts", "1", "--latency", "3", "--bit-mode", "f0:01", "--break", "20",
+                 "--baud", "9600"}).code, 0);
+  vexa_sim_channel_state st = State(chip, 0);
+  EXPECT_EQ(st.dtr, 1);
+  EXPECT_EQ(st.rts, 1);
+  EXPECT_EQ(st.latency_timer, 3);
+  EXPECT_EQ(st.bit_mask, 0xF0);
+  EXPECT_EQ(st.bit_mode, 0x01);
+  EXPECT_EQ(st.divisor, 0x4138);
+  // The break went on and off again: two line-control requests, the first
+  // with the break bit.
+  std::vector<vexa_sim_log_entry> breaks = ControlLog(4);
+  ASSERT_EQ(breaks.size(), 2u);
+  EXPECT_TRUE(breaks[0].value & 0x4000);
+  EXPECT_FALSE(breaks[1].value & 0x4000);
+  ASSERT_EQ(Run({"set", "0", "--dtr", "0"}).code, 0);
+  EXPECT_EQ(State(chip, 0).dtr, 0);
+  EXPECT_EQ(State(chip, 0).rts, 1);  // not given: left as it was
+
+  vexa_sim_set_status(chip, 0, KX_MODEM_CTS, 0);
+  Result watched;
+  std::thread watcher([&] { watched = Run({"watch", "0", "--count", "2"}); });
+  // Each change once the watcher has its channel open and has had time to
+  // print the state before it.
+  for (int i = 0; i < 500 && vexa_sim_open_handles() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  vexa_sim_set_status(chip, 0, KX_MODEM_CTS | KX_MODEM_DSR, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  vexa_sim_set_status(chip, 0, KX_MODEM_DCD, 0);
+  watcher.join();
+  EXPECT_EQ(watched.code, 0) << watched.err;
+  EXPECT_EQ(watched.out,
+            "modem status 0x10 (CTS)\nmodem status 0x30 (CTS DSR)\nmodem status 0x80 (DCD)\n");
+}
+
+TEST_F(CliTest, ListWithoutAUsbBusSaysWhereItLookedAndSuggestsTheSimulator) {
+  setenv("USB_DEVFS_PATH", "/nonexistent/usb", 1);
+  vexa_sim_fault fault{VEXA_SIM_FAULT_FIND_BUSSES, -1, -1, -1, 0, -1, -ENOENT};
+  vexa_sim_add_fault(&fault);
+  Result r = Run({"list"});
+  unsetenv("USB_DEVFS_PATH");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "vexa: no USB bus found (looked in /nonexistent/usb); to try vexa without hardware, run: "
+                   "vexa-sim -- vexa list\n");
 }
 
 // ---- EEPROM and user area ----------------------------------------------------
