@@ -16,6 +16,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -271,7 +272,9 @@ TEST(VexaSim, PtyGetsEveryByteBeforeTheProgramEndsAndItsLinkGoesWithIt) {
   ASSERT_GE(terminal, 0) << err;
   c.Write(data);
   c.CloseInput();
-  // The program ends after its last write; the pty still delivers it all.
+  // A slow reader: the program is done writing long before the terminal
+  // side starts to read, and still every byte arrives.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   std::string got;
   char chunk[65536];
   while (got.size() < data.size()) {
