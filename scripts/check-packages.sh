@@ -30,8 +30,9 @@ work=$(mktemp -d)
 names=""
 for deb in $debs; do names="$names $(dpkg-deb -f "$deb" Package)"; done
 cleanup() {
-  # Dependents first: the reverse order of installation.
+  # Dependents first; then purged, so that no "config-files" state stays.
   $sudo dpkg -r libvexa-sim-dev vexa-tools libvexa-dev libvexa1 > /dev/null 2>&1 || true
+  $sudo dpkg -P libvexa-sim-dev vexa-tools libvexa-dev libvexa1 > /dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -50,7 +51,7 @@ echo "== dpkg -r"
 cleanup
 trap - EXIT
 for name in $names; do
-  if dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q "install ok installed"; then
+  if dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q "installed"; then
     echo "check-packages: $name is still installed" >&2
     exit 1
   fi

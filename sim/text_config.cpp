@@ -91,15 +91,12 @@ bool parse_chip(const std::string &text, ChipText *chip, std::string *why) {
       chip->product = value;
     } else if (key == "manufacturer") {
       chip->manufacturer = value;
-    } else if (key == "vid") {
+    } else if (key == "vid" || key == "pid" || key == "bcd") {
       if (!number_in(1, 0xFFFF, "a number from 1 to 0xffff")) return false;
-      config.id_vendor = static_cast<uint16_t>(number);
-    } else if (key == "pid") {
-      if (!number_in(1, 0xFFFF, "a number from 1 to 0xffff")) return false;
-      config.id_product = static_cast<uint16_t>(number);
-    } else if (key == "bcd") {
-      if (!number_in(1, 0xFFFF, "a number from 1 to 0xffff")) return false;
-      config.bcd_device = static_cast<uint16_t>(number);
+      uint16_t &field = key == "vid"   ? config.id_vendor
+                        : key == "pid" ? config.id_product
+                                       : config.bcd_device;
+      field = static_cast<uint16_t>(number);
     } else if (key == "packet") {
       if (!number_in(8, 1024, "a number from 8 to 1024")) return false;
       config.max_packet_size = static_cast<int>(number);

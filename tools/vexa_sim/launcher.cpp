@@ -128,6 +128,13 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "vexa-sim: cannot find the simulated %s (set VEXA_SIM_LIBDIR)\n", kSimLibrary);
     return 1;
   }
+  // The simulator starts its pty bridge when it is loaded with VEXA_SIM_PTY
+  // set; the checks below load it into this process, which must not.
+  const char *inherited_pty = std::getenv("VEXA_SIM_PTY");
+  if (inherited_pty) {
+    pty = true;
+    unsetenv("VEXA_SIM_PTY");
+  }
   std::string chip_text;
   for (const std::string &chip : chips) {
     std::string why;
