@@ -51,9 +51,10 @@ echo "== dpkg -r"
 cleanup
 trap - EXIT
 for name in $names; do
-  if dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q "installed"; then
-    echo "check-packages: $name is still installed" >&2
-    exit 1
-  fi
+  status=$(dpkg-query -W -f='${Status}' "$name" 2>/dev/null || true)
+  case "$status" in
+    "" | *not-installed) ;;
+    *) echo "check-packages: $name is left behind ($status)" >&2; exit 1 ;;
+  esac
 done
 echo "check-packages: passed"
