@@ -228,8 +228,8 @@ void on_line_settings(const vexa_sim::Chip &chip, int channel, int request) {
   }
 }
 
-// Runs before the simulator's own statics are destroyed (it was registered
-// after they were built), so no thread is left waiting on them.
+// Runs before the simulator's own statics are destroyed, so no thread is
+// left waiting on them.
 void stop_bridge() {
   Bridge *b = g_bridge.load();
   if (!b) return;
@@ -310,5 +310,11 @@ void vexa_sim_pty_bridge_start(void) {
     c->to_chip = std::thread(pump_to_chip, b, c.get());
     c->to_pty = std::thread(pump_to_pty, b, c.get());
   }
-  std::atexit(stop_bridge);
+  // Stopped at exit by a static made now, after the simulator's own state:
+  // statics are destroyed in the reverse order of their making, so the
+  // bridge drains and stops while the chips still exist.
+  static const struct Stopper {
+    ~Stopper() { stop_bridge(); }
+  } stopper;
+  (void)stopper;
 }
