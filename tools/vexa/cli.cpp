@@ -76,7 +76,7 @@ int run_vexa(const std::vector<std::string> &args, Context &ctx) {
               return "'" + text + "' is not VID:PID in hexadecimal, e.g. 0403:6001";
             return std::string();
           },
-          "VID:PID"))
+          ""))
       ->each([](const std::string &text) {
         uint32_t vid = 0, pid = 0;
         parse_vid_pid(text, &vid, &pid);

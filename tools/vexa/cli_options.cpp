@@ -21,7 +21,7 @@ CLI::Validator in_range(long long low, long long high) {
         if (value < low || value > high) return text + " is out of range (expected " + range + ")";
         return std::string();
       },
-      "INT " + range);
+      "[" + std::to_string(low) + ".." + std::to_string(high) + "]");
 }
 
 CLI::Option *add_device_argument(CLI::App &command, std::string &device) {
@@ -36,7 +36,7 @@ CLI::Option *add_device_argument(CLI::App &command, std::string &device) {
             }
             return std::string();
           },
-          "DEVICE"));
+          ""));
 }
 
 bool parse_vid_pid(const std::string &text, uint32_t *vid, uint32_t *pid) {

@@ -189,7 +189,7 @@ void add_eeprom_commands(CLI::App &app, Context &ctx) {
                                  }
                                  return std::string();
                                },
-                               field.kind == EepromField::Kind::Text ? "TEXT" : "NUMBER"));
+                               ""));
   }
   prog->callback([&ctx, opts]() { program(ctx, *opts); });
 

@@ -80,7 +80,7 @@ void add_set_command(CLI::App &app, Context &ctx) {
               return "'" + text + "' is not MASK:MODE (two hexadecimal bytes, e.g. ff:01)";
             return std::string();
           },
-          "MASK:MODE"));
+          ""));
   cmd->callback([&ctx, opts]() { set(ctx, *opts); });
 }
 

@@ -46,7 +46,7 @@ namespace {
 
 // A CLI11 check that runs one of the parsers above on the option's text.
 template <typename Parse>
-CLI::Validator parsed_by(Parse parse, const char *name) {
+CLI::Validator parsed_by(Parse parse) {
   return CLI::Validator(
       [parse](std::string &text) -> std::string {
         try {
@@ -56,7 +56,7 @@ CLI::Validator parsed_by(Parse parse, const char *name) {
         }
         return std::string();
       },
-      name);
+      "");
 }
 
 }  // namespace
@@ -65,9 +65,9 @@ void LineOptions::add_to(CLI::App &command, const char *timeout_help) {
   command.add_option("--baud", baud, "Baud rate to set (default: leave unchanged)")
       ->check(in_range(kMinBaud, kMaxBaud));
   command.add_option("--format", format, "Data bits, parity, stop bits, e.g. 8N1 or 7E2")
-      ->check(parsed_by(parse_format, "FORMAT"));
+      ->check(parsed_by(parse_format));
   command.add_option("--flow", flow, "Flow control: none, rts-cts, dtr-dsr or xon-xoff")
-      ->check(parsed_by(parse_flow, "FLOW"));
+      ->check(parsed_by(parse_flow));
   if (timeout_help)
     command.add_option("--timeout", timeout_ms, timeout_help)
         ->check(in_range(0, kMaxTimeoutMs))
