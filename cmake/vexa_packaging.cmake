@@ -1,7 +1,10 @@
 # Debian packages with `cpack -G DEB`, one per install component. Each
 # package is described by a file of its own, packaging/deb/<package>.cmake,
-# which names its component, section, dependencies and description; adding a
-# package means adding such a file (and install rules for its component).
+# which sets VEXA_DEB_COMPONENT, VEXA_DEB_SECTION, VEXA_DEB_DEPENDS (may use
+# @VEXA_DEB_VERSION@), VEXA_DEB_SHLIBS, VEXA_DEB_SUMMARY, VEXA_DEB_DESCRIPTION
+# and optionally VEXA_DEB_ARCHITECTURE (e.g. all); adding a package means
+# adding such a file, install rules for its component and, if lintian needs
+# them, packaging/deb/<package>.lintian-overrides with the reasons.
 # Every package gets the copyright file made from LICENSE, the changelog,
 # runtime dependencies from dpkg-shlibdeps and stripped binaries.
 set(VEXA_PACKAGE_MAINTAINER "vexa developers <maintainers@vexa-project.org>"
@@ -43,15 +46,17 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE ${VEXA_DEB_RELEASE})
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VEXA_PACKAGE_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The tools link libvexa.so.1, which lives in another package: dpkg-shlibdeps
-# finds its shlibs entry in the runtime package's staging folder.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
-    ${PROJECT_BINARY_DIR}/_CPack_Packages/Linux/DEB/vexa-${PROJECT_VERSION}-Linux/runtime/usr/${CMAKE_INSTALL_LIBDIR})
+# dpkg-shlibdeps skips libraries that no installed package owns (CPack runs it
+# with --ignore-missing-info): libvexa.so.1 while the packages are being
+# built, so a package that links it names libvexa1 in VEXA_DEB_DEPENDS.
 
 file(GLOB VEXA_DEB_PACKAGE_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/deb/*.cmake)
 set(CPACK_COMPONENTS_ALL "")
 foreach(package_file ${VEXA_DEB_PACKAGE_FILES})
   get_filename_component(package ${package_file} NAME_WE)
+  foreach(setting COMPONENT SECTION DEPENDS SHLIBS SUMMARY DESCRIPTION ARCHITECTURE)
+    unset(VEXA_DEB_${setting})
+  endforeach()
   include(${package_file})
   string(TOUPPER ${VEXA_DEB_COMPONENT} component)
   string(CONFIGURE "${VEXA_DEB_DEPENDS}" depends @ONLY)
@@ -59,6 +64,9 @@ foreach(package_file ${VEXA_DEB_PACKAGE_FILES})
   set(CPACK_DEBIAN_${component}_PACKAGE_NAME ${package})
   set(CPACK_DEBIAN_${component}_PACKAGE_SECTION ${VEXA_DEB_SECTION})
   set(CPACK_DEBIAN_${component}_PACKAGE_DEPENDS "${depends}")
+  if(VEXA_DEB_ARCHITECTURE)
+    set(CPACK_DEBIAN_${component}_PACKAGE_ARCHITECTURE ${VEXA_DEB_ARCHITECTURE})
+  endif()
   if(VEXA_DEB_SHLIBS)
     # The shlibs entry lets packages built against libvexa depend on this
     # version or later; ldconfig runs once at the end of a dpkg run that
