@@ -46,9 +46,12 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE ${VEXA_DEB_RELEASE})
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VEXA_PACKAGE_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# dpkg-shlibdeps skips libraries that no installed package owns (CPack runs it
-# with --ignore-missing-info): libvexa.so.1 while the packages are being
-# built, so a package that links it names libvexa1 in VEXA_DEB_DEPENDS.
+# The tools link libvexa.so.1, which lives in another package: dpkg-shlibdeps
+# finds the library in the runtime package's staging folder (CPack installs
+# every component before it builds any package). It has no shlibs entry
+# there, so a package that links it names libvexa1 in VEXA_DEB_DEPENDS.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+    ${PROJECT_BINARY_DIR}/_CPack_Packages/Linux/DEB/vexa-${PROJECT_VERSION}-Linux/runtime/usr/${CMAKE_INSTALL_LIBDIR})
 
 file(GLOB VEXA_DEB_PACKAGE_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/packaging/deb/*.cmake)
 set(CPACK_COMPONENTS_ALL "")
