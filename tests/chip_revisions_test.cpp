@@ -18,8 +18,8 @@ TEST_F(ChipRevisions, TypeOptionalRequestsAndDivisorAddressing) {
     const char *serial;  // null: the descriptor names no serial-number string
     int interfaces;
     unsigned long type;
-    bool optional;     // latency timer, bit mode and eighth-step divisors
-    int index_9500;    // wIndex of the divisor request for 9500 baud
+    bool optional;       // latency timer, bit mode and eighth-step divisors
+    int index_9500;      // wIndex of the divisor request for 9500 baud
     const char *letter;  // what the description read back ends with
   } rows[] = {
       {0x0200, "R2", 1, KX_DEVICE_BCD0200, false, 0x0000, ""},
@@ -29,17 +29,18 @@ TEST_F(ChipRevisions, TypeOptionalRequestsAndDivisorAddressing) {
       {0x0600, "R6", 1, KX_DEVICE_OTHER, false, 0x0000, ""},
       {0x0700, "R7", 2, KX_DEVICE_OTHER, false, 0x0000, ""},
   };
+  auto description_of = [&rows](const auto &row) { return "rev" + std::to_string(&row - rows); };
   for (const auto &row : rows) {
     vexa_sim_chip_config config = {};
     config.bcd_device = row.bcd;
     config.serial = row.serial;
-    const std::string description = "rev" + std::to_string(&row - rows);
+    const std::string description = description_of(row);
     config.product = description.c_str();
     config.interfaces = row.interfaces;
     AddChip(config);
   }
   for (const auto &row : rows) {
-    const std::string description = "rev" + std::to_string(&row - rows);
+    const std::string description = description_of(row);
     SCOPED_TRACE(testing::Message() << "bcdDevice 0x" << std::hex << row.bcd
                                     << (row.serial ? " with serial" : " without serial"));
     KX_HANDLE h = OpenBy(description.c_str(), KX_MATCH_DESCRIPTION);
