@@ -31,8 +31,8 @@ names=""
 for deb in $debs; do names="$names $(dpkg-deb -f "$deb" Package)"; done
 cleanup() {
   # Dependents first; then purged, so that no "config-files" state stays.
-  $sudo dpkg -r libvexa-sim-dev vexa-tools libvexa-dev libvexa1 > /dev/null 2>&1 || true
-  $sudo dpkg -P libvexa-sim-dev vexa-tools libvexa-dev libvexa1 > /dev/null 2>&1 || true
+  $sudo dpkg -r python3-vexa libvexa-sim-dev vexa-tools libvexa-dev libvexa1 > /dev/null 2>&1 || true
+  $sudo dpkg -P python3-vexa libvexa-sim-dev vexa-tools libvexa-dev libvexa1 > /dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -46,6 +46,9 @@ make -s -C "$work" -f "$here/examples/sim_test/Makefile" check
 echo "== the installed tool under the installed launcher"
 vexa-sim --chip r4,serial=PKG1,loopback=1 -- vexa loopback 0 --bytes 10000 | grep -q "0 errors, 0 missing"
 pkg-config --cflags vexa | grep -qv -- "-I/usr/include"
+echo "== the installed Python package under the installed launcher"
+vexa-sim --chip r4,serial=PKG1 -- /usr/bin/python3 -c \
+  'import vexa; assert [c.serial for c in vexa.list_channels()] == ["PKG1"]'
 
 echo "== dpkg -r"
 cleanup

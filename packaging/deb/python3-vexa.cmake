@@ -17,5 +17,5 @@ channels as context managers, moves data with time-outs, sets the line and
 the modem lines, and reads and programs the configuration EEPROM.
 .
 vexa.aio gives asyncio streams without a thread per channel, and with
-python3-serial installed, serial_for_url(\"vexa://SERIAL\") opens a chip as
+python3-serial installed, serial_for_url() opens a chip by a vexa:// URL as
 a pyserial port, so existing pyserial programs run unchanged.")
