@@ -58,6 +58,10 @@ struct norvec_device {
   // Room the reader thread waits for in rx_space (0: it is not waiting), so
   // that taking bytes wakes it only once that much is free. Guarded by rx_lock.
   uint32_t rx_room_wanted = 0;
+  // Receive purges so far, raised under rx_lock. The reader thread notes it
+  // before each transfer and drops what that transfer brings when a purge
+  // came in between: those bytes were received before the purge.
+  std::atomic<uint32_t> rx_purges{0};
 
   // Settings block: shadows of the last settings the chip acknowledged.
   uint32_t baud_rate = 0;

@@ -107,6 +107,8 @@ class Reader {
     ProcessRead(device_);
     uint32_t room = FreeSpace();
 
+    // A receive purge since the held-back payload arrived discarded it.
+    if (held_count_ != 0 && device_->rx_purges.load() != held_purges_) held_count_ = 0;
     if (held_count_ != 0 && room >= held_count_) {
       // The held-back payload enters the ring as a packet of its own, led by
       // the status bytes of the packet it came from.
@@ -114,7 +116,8 @@ class Reader {
       const uint8_t line = buffer_[1];
       buffer_[held_offset_ - 2] = modem;
       buffer_[held_offset_ - 1] = line;
-      ProcessBulkInData(device_, buffer_ + held_offset_ - 2, static_cast<int>(held_count_ + 2));
+      ProcessBulkInDataSince(device_, buffer_ + held_offset_ - 2, static_cast<int>(held_count_ + 2),
+                             held_purges_);
       held_count_ = 0;
       room = FreeSpace();
     }
@@ -137,6 +140,10 @@ class Reader {
     const int got = usb_bulk_read(device_->usb_handle, static_cast<int>(device_->in_endpoint),
                                   reinterpret_cast<char *>(buffer_), static_cast<int>(length),
                                   kBulkReadTimeoutMs);
+    // What the transfer brought was received by now: a purge from here on
+    // until it is stored discards it. (A purge while the transfer was still
+    // open emptied the chip, so the bytes that ended it came after.)
+    const uint32_t purges = device_->rx_purges.load();
     if (got < 0) return ReaderState::Recover;
     if (got == 0) {
       // A stalled endpoint or a vanished device answers at once with nothing;
@@ -150,9 +157,10 @@ class Reader {
       // More payload than room: store what fits, keep the rest in our buffer.
       held_offset_ = room + 2;
       held_count_ = static_cast<uint32_t>(now) - held_offset_;
+      held_purges_ = purges;
       now = static_cast<int>(held_offset_);
     }
-    ProcessBulkInData(device_, buffer_, now);
+    ProcessBulkInDataSince(device_, buffer_, now, purges);
     return ReaderState::Stream;
   }
 
@@ -210,6 +218,7 @@ class Reader {
   uint32_t bytes_per_transfer_ = 0;
   uint32_t held_count_ = 0;
   uint32_t held_offset_ = 0;
+  uint32_t held_purges_ = 0;  // rx_purges when the held-back payload's transfer began
   uint32_t failures_ = 0;
 };
 
@@ -224,6 +233,7 @@ struct StoredPayload {
   _EVENT_HANDLE *completed = nullptr;  // a read this completed, to be told after unlocking
   bool delivered = false;              // some bytes went straight to a waiting read
   bool ring_empty = false;             // the ring was empty afterwards
+  bool dropped = false;                // a receive purge came first: nothing was stored
 };
 
 // Stores the payload of every packet of a transfer under one hold of
@@ -231,11 +241,17 @@ struct StoredPayload {
 // packets) cost more than the copying itself, and made KX_Read contend with
 // each packet. A KX_Read waiting on an empty ring gets the payload straight
 // away, as if it had passed through the ring, and completes in this pass.
-StoredPayload StorePayload(norvec_device *device, const uint8_t *data, int count, int packet_size) {
+StoredPayload StorePayload(norvec_device *device, const uint8_t *data, int count, int packet_size,
+                           const uint32_t *purges_seen) {
   StoredPayload stored;
   // An idle chip's status-only packets carry nothing for the ring: no lock.
   if (count <= 2) return stored;
   pthread_mutex_lock(&device->rx_lock);
+  if (purges_seen && *purges_seen != device->rx_purges.load()) {
+    pthread_mutex_unlock(&device->rx_lock);
+    stored.dropped = true;
+    return stored;
+  }
   for (int at = 0; at < count; at += packet_size) {
     const int length = std::min(count - at, packet_size);
     if (length <= 2) continue;
@@ -281,11 +297,13 @@ uint32_t GetBytesPerTransfer(uint32_t size, norvec_device *device) {
   return size - 2 * (size / packet);
 }
 
-void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
+namespace {
+
+void ProcessTransfer(norvec_device *device, unsigned char *data, int count, const uint32_t *purges_seen) {
   if (count <= 0) return;
   const int packet_size = device->max_packet_size ? static_cast<int>(device->max_packet_size) : count;
 
-  const StoredPayload stored = StorePayload(device, data, count, packet_size);
+  const StoredPayload stored = StorePayload(device, data, count, packet_size, purges_seen);
 
   // Then each packet's status bytes and events, in arrival order, so that a
   // modem change is seen per packet and the event rules hold packet by packet.
@@ -299,7 +317,7 @@ void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
     if (length >= 2) device->line_status.store(data[at + 1], std::memory_order_relaxed);
     if (!(device->event_flags.load() & 1u)) continue;
 
-    const bool brought_data = length > 2;
+    const bool brought_data = length > 2 && !stored.dropped;
     const uint32_t mask = device->event_mask.load();
     bool signal = false;
     if (brought_data && (mask & KX_EVENT_RX_DATA)) signal = RaiseEvent(device, KX_EVENT_RX_DATA);
@@ -316,6 +334,16 @@ void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
   // it does: the data-received event is over (only this thread fills the ring).
   if (stored.delivered && stored.ring_empty) device->event_status.fetch_and(~KX_EVENT_RX_DATA);
   FinishReadRequest(stored.completed);
+}
+
+}  // namespace
+
+void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
+  ProcessTransfer(device, data, count, nullptr);
+}
+
+void ProcessBulkInDataSince(norvec_device *device, unsigned char *data, int count, uint32_t purges_seen) {
+  ProcessTransfer(device, data, count, &purges_seen);
 }
 
 KX_STATUS KX_SetUSBParameters(KX_HANDLE, uint32_t, uint32_t) { return KX_OK; }

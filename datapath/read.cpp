@@ -133,6 +133,7 @@ void CancelReadRequest(norvec_device *device) { EndRequest(device); }
 void PurgeReceiveRing(norvec_device *device) {
   pthread_mutex_lock(&device->rx_lock);
   RingResetLocked(device);
+  device->rx_purges.fetch_add(1);
   pthread_mutex_unlock(&device->rx_lock);
   CancelReadRequest(device);
 }
