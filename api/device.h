@@ -92,6 +92,9 @@ struct norvec_device {
   uint8_t *read_dest = nullptr;
   uint32_t *read_returned = nullptr;
   uint32_t read_pending = 0;
+  // Held by the KX_Read in progress: a second one on another thread is
+  // refused instead of taking over the request slot of the first.
+  std::atomic<bool> read_in_progress{false};
   // Set when a KX_Read starts waiting, so that a reader paused by
   // KX_StopInTask wakes to serve it from the ring.
   std::atomic<bool> read_waiting{false};

@@ -307,6 +307,8 @@ void ProcessTransfer(norvec_device *device, unsigned char *data, int count, cons
 
   // Then each packet's status bytes and events, in arrival order, so that a
   // modem change is seen per packet and the event rules hold packet by packet.
+  int signals = 0;
+  _EVENT_HANDLE *event = nullptr;
   for (int at = 0; at < count; at += packet_size) {
     const int length = std::min(count - at, packet_size);
     const uint8_t modem = data[at] & 0xF0;
@@ -319,21 +321,24 @@ void ProcessTransfer(norvec_device *device, unsigned char *data, int count, cons
 
     const bool brought_data = length > 2 && !stored.dropped;
     const uint32_t mask = device->event_mask.load();
-    bool signal = false;
-    if (brought_data && (mask & KX_EVENT_RX_DATA)) signal = RaiseEvent(device, KX_EVENT_RX_DATA);
+    bool raised = false;
+    if (brought_data && (mask & KX_EVENT_RX_DATA)) raised = RaiseEvent(device, KX_EVENT_RX_DATA);
     if (modem_changed && (mask & KX_EVENT_MODEM_CHANGED))
-      signal = RaiseEvent(device, KX_EVENT_MODEM_CHANGED) || signal;
-    _EVENT_HANDLE *event = device->event_handle.load();
-    if (signal && event) {
-      pthread_mutex_lock(&event->mutex);
-      pthread_cond_signal(&event->cond);
-      pthread_mutex_unlock(&event->mutex);
-    }
+      raised = RaiseEvent(device, KX_EVENT_MODEM_CHANGED) || raised;
+    if (raised && (event = device->event_handle.load()) != nullptr) ++signals;
   }
   // Bytes handed over directly left the ring empty, as a read that empties
   // it does: the data-received event is over (only this thread fills the ring).
   if (stored.delivered && stored.ring_empty) device->event_status.fetch_and(~KX_EVENT_RX_DATA);
+  // The read is told before the application's event object is signalled:
+  // the application may hold that object's mutex while it reads, and the
+  // read must not wait for it.
   FinishReadRequest(stored.completed);
+  for (int k = 0; k < signals; ++k) {
+    pthread_mutex_lock(&event->mutex);
+    pthread_cond_signal(&event->cond);
+    pthread_mutex_unlock(&event->mutex);
+  }
 }
 
 }  // namespace

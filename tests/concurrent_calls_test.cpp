@@ -1,0 +1,120 @@
+// Calls made from several threads at once on one handle: a read while the
+// caller holds its own event object's mutex, a second read beside a waiting
+// one, and every setter run by two threads together.
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "datapath_support.h"
+#include "device.h"
+#include "sim_fixture.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// A call still running after `limit` is a hang: reported, then the process
+// stops, since a deadlocked thread cannot be taken back.
+template <typename T>
+T ResultWithin(std::future<T> &task, milliseconds limit) {
+  if (task.wait_for(limit) != std::future_status::ready) {
+    ADD_FAILURE() << "call did not return within " << limit.count() << " ms";
+    std::fflush(stdout);
+    std::abort();
+  }
+  return task.get();
+}
+
+template <typename Fn>
+auto Within(milliseconds limit, Fn fn) -> decltype(fn()) {
+  auto task = std::async(std::launch::async, fn);
+  return ResultWithin(task, limit);
+}
+
+class Concurrent : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    chip_ = AddSingle("CC1", "Concurrent", 0x0400, 64);
+    handle_ = Open(0);
+    ASSERT_NE(handle_, nullptr);
+  }
+  int chip_ = -1;
+  KX_HANDLE handle_ = nullptr;
+};
+
+// An event loop checks the status word under its event object's mutex and
+// may call the library while it holds it: a read must still end on time,
+// complete when its bytes came, cut short at its time-out when they did not.
+TEST_F(Concurrent, ReadWhileHoldingTheRegisteredEventMutex) {
+  _EVENT_HANDLE event;
+  pthread_mutex_init(&event.mutex, nullptr);
+  pthread_cond_init(&event.cond, nullptr);
+  ASSERT_EQ(KX_SetEventNotification(handle_, KX_EVENT_RX_DATA, &event), KX_OK);
+  ASSERT_EQ(KX_SetTimeouts(handle_, 2000, 0), KX_OK);
+  const struct {
+    const char *sent;
+    KX_STATUS status;
+    milliseconds at_least;
+  } rows[] = {{"0123456789", KX_OK, milliseconds(0)}, {"01234", KX_ERR_IO, milliseconds(1990)}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.sent);
+    uint32_t status_word = 0;
+    ASSERT_EQ(KX_GetEventStatus(handle_, &status_word), KX_OK);
+    char buffer[10] = {};
+    uint32_t got = 0;
+    pthread_mutex_lock(&event.mutex);
+    const Clock::time_point start = Clock::now();
+    std::thread chip([&] {
+      std::this_thread::sleep_for(milliseconds(100));
+      vexa_sim_queue_rx(chip_, 0, row.sent, std::strlen(row.sent));
+    });
+    const KX_STATUS status = Within(milliseconds(4000), [&] { return KX_Read(handle_, buffer, 10, &got); });
+    const Clock::duration took = Clock::now() - start;
+    pthread_mutex_unlock(&event.mutex);
+    chip.join();
+    // The reader thread signals the object now that it is free again.
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(status, row.status);
+    EXPECT_EQ(std::string(buffer, got), row.sent);
+    EXPECT_GE(took, row.at_least);
+    EXPECT_LT(took, milliseconds(2300));
+  }
+  ASSERT_EQ(KX_SetEventNotification(handle_, 0, nullptr), KX_OK);
+  CloseAll();  // the reader may have been signalling the object until now
+  pthread_cond_destroy(&event.cond);
+  pthread_mutex_destroy(&event.mutex);
+}
+
+// Only one read per handle may wait; a second one beside it is refused at
+// once, reads nothing, and the first goes on as if it had not been made.
+TEST_F(Concurrent, SecondReadBesideAWaitingOneIsRefused) {
+  const auto sent = Pattern(300);
+  std::vector<uint8_t> first(300), second(10, 0xEE);
+  uint32_t first_got = 0, second_got = 77;
+  ASSERT_EQ(KX_SetTimeouts(handle_, 3000, 0), KX_OK);
+  auto waiting = std::async(std::launch::async, [&] { return KX_Read(handle_, first.data(), 300, &first_got); });
+  std::this_thread::sleep_for(milliseconds(100));
+  ASSERT_EQ(KX_SetTimeouts(handle_, 100, 0), KX_OK);
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(Within(milliseconds(2000), [&] { return KX_Read(handle_, second.data(), 10, &second_got); }),
+            KX_ERR_OTHER);
+  EXPECT_LT(Clock::now() - start, milliseconds(50));
+  EXPECT_EQ(second_got, 77u);
+  EXPECT_EQ(second, std::vector<uint8_t>(10, 0xEE));
+
+  ASSERT_TRUE(Deliver(chip_, 0, sent));
+  EXPECT_EQ(ResultWithin(waiting, milliseconds(2000)), KX_OK);
+  EXPECT_EQ(first_got, 300u);
+  EXPECT_EQ(first, sent);
+  // Once it has returned, reads are served again.
+  ASSERT_TRUE(Deliver(chip_, 0, Pattern(10, 2)));
+  EXPECT_EQ(KX_Read(handle_, second.data(), 10, &second_got), KX_OK);
+  EXPECT_EQ(second, Pattern(10, 2));
+}
+
+}  // namespace
