@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "vexa.h"
 
@@ -64,6 +65,10 @@ struct norvec_device {
   std::atomic<uint32_t> rx_purges{0};
 
   // Settings block: shadows of the last settings the chip acknowledged.
+  // Guarded by control_lock, which a setting call holds from its request to
+  // its shadow update, so that two threads setting the same thing leave the
+  // shadow as the chip ended up. The reader thread never takes it.
+  std::mutex control_lock;
   uint32_t baud_rate = 0;
   uint8_t line_control[3] = {};
   uint8_t flow_control[4] = {};
@@ -74,7 +79,8 @@ struct norvec_device {
   uint16_t flow_control_value = 0;
   uint16_t line_control_value = 0;
 
-  // Event block.
+  // Event block. A registration writes its fields under control_lock, so
+  // that two at once cannot mix; the reader thread reads the atomics alone.
   norvec_device *event_owner = nullptr;
   std::atomic<uint32_t> event_mask{0};
   std::atomic<_EVENT_HANDLE *> event_handle{nullptr};

@@ -9,9 +9,11 @@ KX_STATUS KX_SetEventNotification(KX_HANDLE handle, uint32_t mask, _EVENT_HANDLE
   if (!device) return KX_ERR_PARAMETER;
   if (mask == 0) {
     // Off; the status word keeps what it holds until it is read.
+    std::lock_guard<std::mutex> hold(device->control_lock);
     device->event_flags.fetch_and(~1u);
     return KX_OK;
   }
+  std::lock_guard<std::mutex> hold(device->control_lock);
   device->event_status.store(0);
   device->event_handle.store(event);
   device->event_mask.store(mask);
