@@ -8,6 +8,7 @@
 #include <usb.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
@@ -86,6 +87,12 @@ struct norvec_device {
   std::atomic<_EVENT_HANDLE *> event_handle{nullptr};
   std::atomic<uint32_t> event_status{0};
   std::atomic<uint32_t> event_flags{0};
+  // The event object the reader thread is signalling right now (null: none),
+  // guarded by event_lock: a registration change waits on event_idle until
+  // the reader has left the object it replaces.
+  std::mutex event_lock;
+  std::condition_variable event_idle;
+  _EVENT_HANDLE *event_in_use = nullptr;
 
   // Transfer parameters.
   uint32_t max_packet_size = 0;

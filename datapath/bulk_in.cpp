@@ -3,6 +3,7 @@
 // application's events and serves a waiting KX_Read.
 #include "bulk_in.h"
 
+#include <errno.h>
 #include <time.h>
 
 #include <algorithm>
@@ -28,6 +29,9 @@ constexpr uint32_t kRoomWaitMs = 50;
 // Back-off after consecutive failed or empty transfers: an unplugged device
 // fails at once, and retrying without a pause would spin a core.
 constexpr uint32_t kMaxBackoffMs = 100;
+// How long the reader waits for an application's event mutex before it
+// checks again whether the object is still registered.
+constexpr long kEventLockSliceMs = 20;
 
 enum class ReaderState { Start, Check, Allocate, Stream, Recover, Exit };
 
@@ -229,6 +233,46 @@ bool RaiseEvent(norvec_device *device, uint32_t bit) {
   return device->event_status.compare_exchange_strong(expected, bit);
 }
 
+// Whether the reader must leave `event` alone: notification was switched
+// off or moved to another object, or the handle is closing.
+bool EventObjectReleased(const norvec_device *device, const _EVENT_HANDLE *event) {
+  return device->stop_reader.load() != 0 || !(device->event_flags.load() & 1u) ||
+         device->event_handle.load() != event;
+}
+
+// Locks, signals and unlocks the application's event object `times` times.
+// The application may hold the object's mutex while it switches notification
+// off or closes the handle, and waits for this thread meanwhile; so the lock
+// is waited for in slices, between which a released object is given up.
+void SignalEventObject(norvec_device *device, _EVENT_HANDLE *event, int times) {
+  {
+    std::lock_guard<std::mutex> hold(device->event_lock);
+    if (EventObjectReleased(device, event)) return;
+    device->event_in_use = event;
+  }
+  for (int k = 0; k < times; ++k) {
+    int locked;
+    do {
+      timespec slice;
+      clock_gettime(CLOCK_REALTIME, &slice);
+      slice.tv_nsec += kEventLockSliceMs * 1000000L;
+      if (slice.tv_nsec >= 1000000000L) {
+        slice.tv_sec += 1;
+        slice.tv_nsec -= 1000000000L;
+      }
+      locked = pthread_mutex_timedlock(&event->mutex, &slice);
+    } while (locked == ETIMEDOUT && !EventObjectReleased(device, event));
+    if (locked != 0) break;
+    pthread_cond_signal(&event->cond);
+    pthread_mutex_unlock(&event->mutex);
+  }
+  {
+    std::lock_guard<std::mutex> hold(device->event_lock);
+    device->event_in_use = nullptr;
+  }
+  device->event_idle.notify_all();
+}
+
 struct StoredPayload {
   _EVENT_HANDLE *completed = nullptr;  // a read this completed, to be told after unlocking
   bool delivered = false;              // some bytes went straight to a waiting read
@@ -334,11 +378,7 @@ void ProcessTransfer(norvec_device *device, unsigned char *data, int count, cons
   // the application may hold that object's mutex while it reads, and the
   // read must not wait for it.
   FinishReadRequest(stored.completed);
-  for (int k = 0; k < signals; ++k) {
-    pthread_mutex_lock(&event->mutex);
-    pthread_cond_signal(&event->cond);
-    pthread_mutex_unlock(&event->mutex);
-  }
+  if (signals != 0) SignalEventObject(device, event, signals);
 }
 
 }  // namespace

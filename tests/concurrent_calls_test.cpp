@@ -92,6 +92,36 @@ TEST_F(Concurrent, ReadWhileHoldingTheRegisteredEventMutex) {
   pthread_mutex_destroy(&event.mutex);
 }
 
+// While the application holds its event object's mutex, the reader thread
+// may be waiting for it to signal that object. Switching notification off
+// and closing the handle must still return, and once they have, the object
+// is the application's again: it may be destroyed while still locked.
+TEST_F(Concurrent, SwitchOffAndCloseWhileHoldingTheEventMutex) {
+  for (bool close_only : {false, true}) {
+    SCOPED_TRACE(close_only ? "close" : "switch off, then close");
+    auto *event = new _EVENT_HANDLE;
+    pthread_mutex_init(&event->mutex, nullptr);
+    pthread_cond_init(&event->cond, nullptr);
+    ASSERT_EQ(KX_SetEventNotification(handle_, KX_EVENT_RX_DATA, event), KX_OK);
+    pthread_mutex_lock(&event->mutex);
+    ASSERT_TRUE(Deliver(chip_, 0, Pattern(20)));
+    std::this_thread::sleep_for(milliseconds(30));  // the reader now waits for the mutex
+    if (!close_only) {
+      EXPECT_EQ(Within(milliseconds(2000), [&] { return KX_SetEventNotification(handle_, 0, nullptr); }), KX_OK);
+      std::memset(static_cast<void *>(event), 0xA5, sizeof *event);  // no longer the library's
+      ASSERT_TRUE(Deliver(chip_, 0, Pattern(20)));
+    }
+    Within(milliseconds(2000), [&] {
+      CloseAll();
+      return 0;
+    });
+    delete event;
+    vexa_sim_reset();
+    chip_ = AddSingle("CC1", "Concurrent", 0x0400, 64);
+    handle_ = Open(0);
+  }
+}
+
 // Only one read per handle may wait; a second one beside it is refused at
 // once, reads nothing, and the first goes on as if it had not been made.
 TEST_F(Concurrent, SecondReadBesideAWaitingOneIsRefused) {
