@@ -9,8 +9,9 @@
  * KX_OpenEx, KX_SetVIDPID) share process-wide scan state and must be called
  * from one thread at a time. On an open handle, control, write and EEPROM
  * calls may run beside the handle's background reader thread; at most one
- * KX_Read may be in progress per handle, and KX_Close must not race another
- * call on the same handle.
+ * KX_Read may be in progress per handle (a second one is refused with
+ * KX_ERR_OTHER), and KX_Close must not race another call on the same handle.
+ * A process may end (return from main, exit()) with handles open in any state.
  */
 #ifndef VEXA_H
 #define VEXA_H
