@@ -2,6 +2,7 @@
 // reading their serial-number or description strings.
 #include <cstdio>
 
+#include "debug_log.h"
 #include "discovery.h"
 
 struct usb_bus *bus = nullptr;
@@ -71,6 +72,8 @@ KX_STATUS add_char_to_description(uint32_t channel, char *destination, uint32_t 
   // return the language table instead.
   char text[kStringBufferSize] = {};
   int length = index ? usb_get_string_simple(handle, index, text, sizeof text) : 0;
+  VEXA_DEBUG_LOG("string descriptor %d of %04x:%04x -> %d", index, dev->descriptor.idVendor,
+                 dev->descriptor.idProduct, length);
   usb_close(handle);
   if (length <= 0) return KX_ERR_OTHER;
   // 255 characters, a blank, a letter and the NUL: 258 bytes at most.

@@ -17,6 +17,8 @@
 // Everything inside the library is hidden; only KX_API names are exported.
 #define KX_INTERNAL __attribute__((visibility("hidden")))
 
+struct EventFd;
+
 // One open channel. Allocated by KX_Open/KX_OpenEx, freed by KX_Close.
 // Fields that the reader thread and application threads both touch without
 // rx_lock are atomics, so that neither side ever reads a torn value.
@@ -87,6 +89,10 @@ struct norvec_device {
   std::atomic<_EVENT_HANDLE *> event_handle{nullptr};
   std::atomic<uint32_t> event_status{0};
   std::atomic<uint32_t> event_flags{0};
+  // The descriptor of vexa_get_event_fd (null until asked for), and whether a
+  // modem or line status change is waiting for KX_GetModemStatus.
+  std::atomic<EventFd *> event_fd{nullptr};
+  std::atomic<bool> status_unread{false};
   // The event object the reader thread is signalling right now (null: none),
   // guarded by event_lock: a registration change waits on event_idle until
   // the reader has left the object it replaces.

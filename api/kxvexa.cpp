@@ -4,7 +4,9 @@
 #include <new>
 
 #include "bulk_in.h"
+#include "debug_log.h"
 #include "discovery.h"
+#include "event_fd.h"
 #include "usb_control.h"
 
 namespace {
@@ -33,6 +35,7 @@ uint32_t first_packet_size(const struct usb_device *device) {
 // Releases what a failed or finished open holds, in reverse order of taking it.
 void release_record(norvec_device *record) {
   StopReaderThread(record);
+  EventFdRelease(record);
   if (record->usb_handle) {
     usb_release_interface(record->usb_handle, static_cast<int>(record->interface));
     usb_close(record->usb_handle);
@@ -62,6 +65,7 @@ int name_string_index(const struct usb_device *device, uint32_t flags) {
 // the kernel's tty for this channel is gone until the chip is plugged again.
 int claim_channel(usb_dev_handle *handle, int interface) {
   int result = usb_claim_interface(handle, interface);
+  VEXA_DEBUG_LOG("claim interface %d -> %d", interface, result);
   if (result >= 0) return result;
   char driver[64] = {};
   if (usb_get_driver_np(handle, interface, driver, sizeof driver - 1) < 0) return result;
@@ -151,6 +155,8 @@ KX_STATUS get_device(const char *name, uint32_t flags, norvec_device *record, in
     for (dev = bus->devices; dev; dev = dev->next) {
       if (!check_device(dev->descriptor.idVendor, dev->descriptor.idProduct)) continue;
       usb_dev_handle *handle = usb_open(dev);
+      VEXA_DEBUG_LOG("open %04x:%04x -> %s", dev->descriptor.idVendor, dev->descriptor.idProduct,
+                     handle ? "ok" : "failed");
       if (!handle) return KX_ERR_NOT_OPENED;
       int interface;
       if (index == -1) {

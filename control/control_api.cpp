@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "baud.h"
+#include "event_fd.h"
 #include "usb_control.h"
 
 namespace {
@@ -145,6 +146,7 @@ KX_API KX_STATUS KX_GetModemStatus(KX_HANDLE handle, unsigned long *modem_status
   *modem_status = device->modem_status.load();
   // One indivisible clear, so that an RX event raised meanwhile survives.
   device->event_status.fetch_and(~static_cast<uint32_t>(KX_EVENT_MODEM_CHANGED));
+  EventFdStatusUnread(device, false);
   return KX_OK;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "bulk_in.h"
+#include "debug_log.h"
 
 // The settings copies take the parameter records byte for byte.
 static_assert(sizeof(norvec_device::line_control) == sizeof(_TKxLineControl) &&
@@ -74,6 +75,7 @@ int KX_VendorRequest(uint8_t request, uint16_t value, uint16_t index, void *data
                      uint32_t requestType, norvec_device *device) {
   int result = usb_control_msg(device->usb_handle, static_cast<int>(requestType), request, value,
                                index, static_cast<char *>(data), length, KX_CONTROL_TIMEOUT_MS);
+  if (DebugEnabled()) DebugControlTransfer(requestType, request, value, index, data, length, result);
   if (result != static_cast<int>(length)) return IoErrorHandler(device, nullptr, index, result);
   return result;
 }

@@ -10,6 +10,8 @@
 #include <memory>
 #include <new>
 
+#include "debug_log.h"
+#include "event_fd.h"
 #include "in_task_gate.h"
 #include "read_wait.h"
 #include "ring.h"
@@ -144,6 +146,8 @@ class Reader {
     const int got = usb_bulk_read(device_->usb_handle, static_cast<int>(device_->in_endpoint),
                                   reinterpret_cast<char *>(buffer_), static_cast<int>(length),
                                   kBulkReadTimeoutMs);
+    if (got <= 0)
+      VEXA_DEBUG_LOG("bulk read endpoint 0x%02x length %u -> %d", device_->in_endpoint, length, got);
     // What the transfer brought was received by now: a purge from here on
     // until it is stored discards it. (A purge while the transfer was still
     // open emptied the chip, so the bytes that ended it came after.)
@@ -178,6 +182,7 @@ class Reader {
     device_->rx_capacity = GetBytesPerTransfer(device_->in_buffer_size.load(), device_);
     RingResetLocked(device_);
     pthread_mutex_unlock(&device_->rx_lock);
+    EventFdSync(device_);
   }
 
   uint32_t FreeSpace() {
@@ -348,6 +353,7 @@ void ProcessTransfer(norvec_device *device, unsigned char *data, int count, cons
   const int packet_size = device->max_packet_size ? static_cast<int>(device->max_packet_size) : count;
 
   const StoredPayload stored = StorePayload(device, data, count, packet_size, purges_seen);
+  EventFdSync(device);
 
   // Then each packet's status bytes and events, in arrival order, so that a
   // modem change is seen per packet and the event rules hold packet by packet.
@@ -360,7 +366,10 @@ void ProcessTransfer(norvec_device *device, unsigned char *data, int count, cons
     bool modem_changed = false;
     if (device->modem_status.load(std::memory_order_relaxed) != modem)
       modem_changed = device->modem_status.exchange(modem) != modem;
+    const bool errors_changed =
+        length >= 2 && LineErrorsDiffer(device->line_status.load(std::memory_order_relaxed), data[at + 1]);
     if (length >= 2) device->line_status.store(data[at + 1], std::memory_order_relaxed);
+    if (modem_changed || errors_changed) EventFdStatusUnread(device, true);
     if (!(device->event_flags.load() & 1u)) continue;
 
     const bool brought_data = length > 2 && !stored.dropped;

@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "bulk_in.h"
+#include "event_fd.h"
 #include "in_task_gate.h"
 #include "read_wait.h"
 #include "ring.h"
@@ -110,6 +111,7 @@ void ProcessRead(norvec_device *device) {
     if (device->read_done == device->read_length) completed = DetachRequestLocked(device);
   }
   pthread_mutex_unlock(&device->rx_lock);
+  EventFdSync(device);  // before the caller returns from KX_Read
   MarkFinished(completed);
 }
 
@@ -135,6 +137,7 @@ void PurgeReceiveRing(norvec_device *device) {
   RingResetLocked(device);
   device->rx_purges.fetch_add(1);
   pthread_mutex_unlock(&device->rx_lock);
+  EventFdSync(device);
   CancelReadRequest(device);
 }
 
@@ -160,11 +163,11 @@ KX_STATUS KX_Read(KX_HANDLE handle, void *buffer, uint32_t n, uint32_t *returned
 namespace {
 
 KX_STATUS ReadAlone(norvec_device *device, uint8_t *destination, uint32_t n, uint32_t *returned) {
-
   pthread_mutex_lock(&device->rx_lock);
   if (RingQueuedLocked(device) >= n) {
     RingTakeLocked(device, destination, n);
     pthread_mutex_unlock(&device->rx_lock);
+    EventFdSync(device);
     *returned = n;
     return KX_OK;
   }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "event_fd.h"
+
 uint32_t RingQueuedLocked(const norvec_device *device) {
   return device->rx_capacity - device->rx_free;
 }
@@ -9,6 +11,7 @@ uint32_t RingQueuedLocked(const norvec_device *device) {
 void RingAppendLocked(norvec_device *device, const uint8_t *data, uint32_t n) {
   uint32_t pos = device->rx_write_pos;
   const uint32_t capacity = device->rx_capacity;
+  if (device->rx_free == capacity && n != 0) EventFdRingFilledLocked(device);
   device->rx_free -= n;
   if (pos + n >= capacity) {
     // The payload reaches the end of the ring: fill it to the end, go on at 0.
@@ -36,7 +39,10 @@ void RingTakeLocked(norvec_device *device, uint8_t *dest, uint32_t n) {
   std::memcpy(dest, device->rx_buffer + pos, n);
   device->rx_read_pos = pos + n;
   device->rx_free += total;
-  if (device->rx_free == capacity) device->event_status.fetch_and(~KX_EVENT_RX_DATA);
+  if (device->rx_free == capacity) {
+    device->event_status.fetch_and(~KX_EVENT_RX_DATA);
+    EventFdRingEmptiedLocked(device);
+  }
   // Waking the reader for less room than it waits for would only send it back
   // to sleep; an application reading in small pieces would wake it each time.
   if (device->rx_room_wanted != 0 && device->rx_free >= device->rx_room_wanted)
@@ -47,5 +53,6 @@ void RingResetLocked(norvec_device *device) {
   device->rx_read_pos = 0;
   device->rx_write_pos = 0;
   device->rx_free = device->rx_capacity;
+  EventFdRingEmptiedLocked(device);
   pthread_cond_signal(&device->rx_space);
 }

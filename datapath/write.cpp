@@ -2,6 +2,7 @@
 // straight from the caller's buffer.
 #include <usb.h>
 
+#include "debug_log.h"
 #include "device.h"
 
 namespace {
@@ -26,6 +27,8 @@ KX_STATUS KX_Write(KX_HANDLE handle, const void *buffer, uint32_t n, uint32_t *w
     const int accepted =
         usb_bulk_write(device->usb_handle, static_cast<int>(device->out_endpoint), bytes + offset,
                        static_cast<int>(chunk), static_cast<int>(timeout));
+    VEXA_DEBUG_LOG("bulk write endpoint 0x%02x length %u timeout %u ms -> %d", device->out_endpoint,
+                   chunk, timeout, accepted);
     if (accepted < 0) {
       device->last_error_text.store("bulk write failed");
       return KX_ERR_WRITE;

@@ -21,7 +21,7 @@ cmake --install "$build" --prefix "$prefix" > "$work/install.log"
 
 libdir=$(find "$prefix" -name 'libvexa.so.1' -printf '%h\n' | head -n1)
 [ -n "$libdir" ] || { echo "check-install: libvexa.so.1 was not installed" >&2; exit 1; }
-for f in "$prefix/include/vexa.h" "$libdir/libvexa.so" "$libdir/pkgconfig/vexa.pc" \
+for f in "$prefix/include/vexa.h" "$prefix/include/vexa_version.h" "$libdir/libvexa.so" "$libdir/pkgconfig/vexa.pc" \
          "$libdir/cmake/vexa/vexaConfig.cmake" "$libdir/cmake/vexa/vexaConfigVersion.cmake" \
          "$prefix/bin/vexa" "$prefix/bin/vexa-sim" "$libdir/vexa/sim/libusb-0.1.so.4" \
          "$prefix/share/man/man1/vexa.1"; do
@@ -39,6 +39,7 @@ mkdir "$work/pc"
 make -s -C "$work/pc" -f "$here/examples/standalone/Makefile"
 "$sim" --chip "$chip" -- "$work/pc/serial_echo" CHK1 hello | grep -q "received 5 bytes: hello"
 "$sim" --chip "$chip" -- "$work/pc/event_reader" 0 200 hi | grep -qx "hi"
+"$sim" --chip "dual,loopback=1" -- "$work/pc/poll_two_channels" 0 1 1 | grep -q "16 byte(s): hello, channel 1"
 
 echo "== find_package(vexa)"
 cmake -S "$here/examples/standalone" -B "$work/cm" -DCMAKE_PREFIX_PATH="$prefix" > "$work/cm.log"

@@ -1,8 +1,10 @@
 // Wake-up latency: from a byte entering the simulated chip's queue to the
-// return of a waiting KX_Read, and to the signal of a registered event object;
+// return of a waiting KX_Read, to the signal of a registered event object,
+// and to the return of poll() on the handle's event descriptor;
 // the baseline is a pseudo-terminal pair, where a blocked read() on one side
 // returns after a write() on the other, as with a kernel serial driver.
 #include <benchmark/benchmark.h>
+#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -130,10 +132,11 @@ size_t Samples() { return ByMode<size_t>(500, 10000); }
 // Samples of one path taken in a row before the next path's turn.
 size_t Block() { return ByMode<size_t>(100, 500); }
 
-// The pseudo-terminal, KX_Read and the event object take turns in blocks, so
-// that the baseline and both figures see the same spells of load on a shared
-// machine. Each library path has a chip and a handle of its own: a handle with
-// event notification on would make the KX_Read path signal an event too.
+// The pseudo-terminal, KX_Read, the event object and the descriptor take
+// turns in blocks, so that the baseline and the figures see the same spells of
+// load on a shared machine. Each library path has a chip and a handle of its
+// own: a handle with event notification on would make the KX_Read path signal
+// an event too, and one with a descriptor would keep it up to date.
 void Interleaved(benchmark::State &state) {
   int master = -1, slave = -1;
   if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
@@ -146,10 +149,16 @@ void Interleaved(benchmark::State &state) {
   tcsetattr(slave, TCSANOW, &raw);
 
   SimBus bus;
-  int read_chip = -1, event_chip = -1;
+  int read_chip = -1, event_chip = -1, polled_chip = -1;
   KX_HANDLE reading = bus.AddAndOpen(state, 64, &read_chip);
   KX_HANDLE signalling = reading ? bus.AddAndOpen(state, 64, &event_chip) : nullptr;
-  if (!reading || !signalling) {
+  KX_HANDLE polled = signalling ? bus.AddAndOpen(state, 64, &polled_chip) : nullptr;
+  int descriptor = -1;
+  if (polled && vexa_get_event_fd(polled, &descriptor) != KX_OK) {
+    state.SkipWithError("vexa_get_event_fd failed");
+    polled = nullptr;
+  }
+  if (!reading || !signalling || !polled) {
     close(slave);
     close(master);
     return;
@@ -201,6 +210,19 @@ void Interleaved(benchmark::State &state) {
          pthread_mutex_unlock(&event.mutex);
        },
        [&] { vexa_sim_queue_rx(event_chip, 0, &byte, 1); }, {}},
+      {"fd",
+       [&](Handshake &handshake) {
+         pollfd ready = {descriptor, POLLIN, 0};
+         handshake.Ready();
+         if (poll(&ready, 1, 5000) != 1) return -1.0;
+         const double woken = Now();
+         // Empty the ring, which makes the descriptor unreadable again.
+         uint8_t c = 0;
+         uint32_t got = 0;
+         const bool drained = KX_Read(polled, &c, 1, &got) == KX_OK && c == byte;
+         return drained ? woken : -1.0;
+       },
+       nullptr, [&] { vexa_sim_queue_rx(polled_chip, 0, &byte, 1); }, {}},
   };
 
   const Probe *failed = nullptr;

@@ -163,13 +163,21 @@ std::vector<Figure> StandardFigures() {
       figures.push_back(Throughput(title, library, baseline, 0.5, "≥ 0.5× (aim 0.8×)"));
       figures.push_back(Plain(title + ": thread sleeps per MiB", {library, "sleeps_per_MiB"},
                               {baseline, "sleeps_per_MiB"}, Unit::Count));
+      // The same reads on a handle with an event descriptor, against the run without one.
+      const std::string with_fd = "rx/library-fd/p" + p + "/r" + r;
+      figures.push_back(Plain(title + ", event descriptor asked for", {with_fd, "bytes_per_second"},
+                              {library, "bytes_per_second"}, Unit::BytesPerSecond, Goal::RatioAtLeast, 0.97,
+                              "≥ 0.97× without"));
+      figures.push_back(Plain(title + ", event descriptor asked for: CPU per MiB", {with_fd, "cpu_s_per_MiB"},
+                              {library, "cpu_s_per_MiB"}, Unit::Seconds, Goal::RatioAtMost, 1.03,
+                              "≤ 1.03× without"));
     }
   }
   figures.push_back(Throughput("transmit, 1 MiB KX_Write", "tx/library", "tx/baseline", 0.95, "≥ 0.95×"));
 
   const struct {
     const char *name, *key;
-  } wakes[] = {{"KX_Read", "read"}, {"event object", "event"}};
+  } wakes[] = {{"KX_Read", "read"}, {"event object", "event"}, {"poll() on the event descriptor", "fd"}};
   for (const auto &wake : wakes) {
     const std::string w = wake.name, k = wake.key, b = "wake/interleaved";
     figures.push_back(Plain("wake-up → " + w + ", p50", {b, k + "_p50_s"}, {b, "pty_p50_s"}, Unit::Seconds,

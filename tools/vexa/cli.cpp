@@ -17,9 +17,10 @@ std::string hex16(unsigned value) {
 int run_vexa(const std::vector<std::string> &args, Context &ctx) {
   CLI::App app{"Lists, configures and talks to USB-to-serial bridge chips.", "vexa"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", std::to_string(VEXA_VERSION_MAJOR) + "." +
-                                        std::to_string(VEXA_VERSION_MINOR) + "." +
-                                        std::to_string(VEXA_VERSION_PATCH));
+  // The tool's version, and the loaded library's when another one is in use.
+  std::string version = VEXA_VERSION_STRING;
+  if (version != vexa_version()) version += std::string(" (library ") + vexa_version() + ")";
+  app.set_version_flag("--version", version);
   app.footer(
       "DEVICE is a channel index (see 'vexa list'), serial:TEXT or desc:TEXT; the text may end\n"
       "in ' A' or ' B' to pick a channel of a dual-channel chip.");

@@ -1,0 +1,77 @@
+// vexa_get_event_fd: a descriptor that follows the handle's receive state, so
+// that an application can wait for it in poll/select/epoll with its others.
+#include "event_fd.h"
+
+#include <errno.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <new>
+
+#include "debug_log.h"
+#include "ring.h"
+
+void EventFdUpdate(EventFd *events, norvec_device *device) {
+  pthread_mutex_lock(&events->lock);
+  // Read under the lock: the last update to run sees the final state.
+  const bool want = events->ring_filled.load() || device->status_unread.load();
+  if (want != events->readable) {
+    events->readable = want;
+    uint64_t count = 1;
+    // Neither call can fail: the counter only moves between 0 and 1, and
+    // the descriptor stays open until the handle closes.
+    ssize_t done = want ? write(events->fd, &count, sizeof count)
+                        : read(events->fd, &count, sizeof count);
+    (void)done;
+  }
+  pthread_mutex_unlock(&events->lock);
+}
+
+void EventFdRelease(norvec_device *device) {
+  EventFd *events = device->event_fd.exchange(nullptr);
+  if (!events) return;
+  close(events->fd);
+  pthread_mutex_destroy(&events->lock);
+  delete events;
+}
+
+extern "C" KX_API KX_STATUS vexa_get_event_fd(KX_HANDLE handle, int *fd) {
+  norvec_device *device = as_device(handle);
+  if (!device || !fd) return KX_ERR_PARAMETER;
+  if (EventFd *existing = device->event_fd.load()) {
+    *fd = existing->fd;
+    return KX_OK;
+  }
+
+  EventFd *created = new (std::nothrow) EventFd();
+  if (!created) return KX_ERR_RESOURCES;
+  created->fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (created->fd < 0) {
+    VEXA_DEBUG_LOG("eventfd failed: errno %d", errno);
+    delete created;
+    return KX_ERR_RESOURCES;
+  }
+  pthread_mutex_init(&created->lock, nullptr);
+
+  // Published under rx_lock, which every ring change holds, so the ring
+  // state noted here cannot go stale before the hooks see the descriptor. A
+  // second caller racing this one keeps the first descriptor.
+  pthread_mutex_lock(&device->rx_lock);
+  EventFd *events = device->event_fd.load();
+  if (!events) {
+    events = created;
+    created = nullptr;
+    events->ring_filled.store(RingQueuedLocked(device) != 0);
+    device->event_fd.store(events);
+  }
+  pthread_mutex_unlock(&device->rx_lock);
+  EventFdUpdate(events, device);
+
+  if (created) {
+    close(created->fd);
+    pthread_mutex_destroy(&created->lock);
+    delete created;
+  }
+  *fd = events->fd;
+  return KX_OK;
+}
