@@ -1,14 +1,12 @@
 // A process ends promptly when it leaves main or calls exit() with handles
 // still open, whatever their reader threads are doing at that moment. Each
 // case runs in a child process that gets a few seconds to end.
-#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <thread>
 #include <vector>
 
