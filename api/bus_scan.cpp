@@ -2,6 +2,7 @@
 // reading their serial-number or description strings.
 #include <cstdio>
 
+#include "chip_revisions.h"
 #include "debug_log.h"
 #include "discovery.h"
 
@@ -21,25 +22,6 @@ bool accepted(const struct usb_device *device) {
 
 }  // namespace
 
-uint32_t interface_count(const struct usb_device *device) {
-  return device->config ? device->config[0].bNumInterfaces : 0;
-}
-
-uint32_t get_device_type(const struct usb_device_descriptor &descriptor) {
-  switch (descriptor.bcdDevice) {
-    case 0x0400:
-      return KX_DEVICE_BCD0400;
-    case 0x0200:
-      return descriptor.iSerialNumber ? KX_DEVICE_BCD0200 : KX_DEVICE_BCD0400;
-    case 0x0500:
-      return KX_DEVICE_DUAL;
-    default:
-      return KX_DEVICE_OTHER;
-  }
-}
-
-uint32_t get_device_type(struct usb_device *device) { return get_device_type(device->descriptor); }
-
 KX_STATUS initialise_usb() {
   usb_init();
   if (usb_find_busses() < 0) return KX_ERR_OTHER;
@@ -51,7 +33,7 @@ uint32_t get_device_count() {
   uint32_t count = 0;
   for (bus = usb_get_busses(); bus; bus = bus->next)
     for (dev = bus->devices; dev; dev = dev->next)
-      if (accepted(dev)) count += interface_count(dev);
+      if (accepted(dev)) count += ListedChannels(dev);
   return count;
 }
 
@@ -89,7 +71,7 @@ KX_STATUS get_device_list_by_index(uint32_t index, char *destination, uint32_t f
   for (bus = usb_get_busses(); bus; bus = bus->next) {
     for (dev = bus->devices; dev; dev = dev->next) {
       if (!accepted(dev)) continue;
-      uint32_t n = interface_count(dev);
+      uint32_t n = ListedChannels(dev);
       if (index < first + n) {
         if (n > 1) return add_char_to_description(index - first, destination, flags);
         if (index == first) return add_char_to_description(kNoLetter, destination, flags);
@@ -107,7 +89,7 @@ KX_STATUS get_device_list_all(char **destinations, uint32_t *count, uint32_t fla
   for (bus = usb_get_busses(); bus; bus = bus->next) {
     for (dev = bus->devices; dev; dev = dev->next) {
       if (!accepted(dev)) continue;
-      uint32_t n = interface_count(dev);
+      uint32_t n = ListedChannels(dev);
       for (uint32_t k = 0; k < n; ++k) {
         // A null entry ends the filling; the scan still runs to its end.
         if (*slot == nullptr) continue;

@@ -20,9 +20,6 @@ KX_INTERNAL KX_STATUS get_device_list_by_index(uint32_t index, char *destination
 KX_INTERNAL KX_STATUS get_device_list_all(char **destinations, uint32_t *count, uint32_t flags);
 KX_INTERNAL KX_STATUS check_list_flags(uint32_t flags);
 
-// Channels of the device's first configuration (0 when it has none).
-KX_INTERNAL uint32_t interface_count(const struct usb_device *device);
-
 // The open sequence.
 KX_INTERNAL KX_STATUS get_device(const char *name, uint32_t flags, norvec_device *record, int index);
 KX_INTERNAL int DeviceIsValid(norvec_device *record, int *counter, int index);

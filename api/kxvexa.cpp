@@ -4,6 +4,7 @@
 #include <new>
 
 #include "bulk_in.h"
+#include "chip_revisions.h"
 #include "debug_log.h"
 #include "discovery.h"
 #include "event_fd.h"
@@ -21,7 +22,7 @@ struct ChannelEndpoints {
   uint32_t out_endpoint;
   uint32_t in_endpoint;
 };
-constexpr ChannelEndpoints kChannels[2] = {{1, 0x02, 0x81}, {2, 0x04, 0x83}};
+constexpr ChannelEndpoints kChannels[kChannelsWithEndpoints] = {{1, 0x02, 0x81}, {2, 0x04, 0x83}};
 
 // wMaxPacketSize of the first endpoint of interface 0, or 0 when the
 // descriptors do not have one.
@@ -92,23 +93,10 @@ int GetDeviceInterface(const char *name, const char *device_string) {
 }
 
 int DeviceIsValid(norvec_device *record, int *counter, int index) {
-  int result = -1;
-  switch (record->usb_device->descriptor.bcdDevice) {
-    case 0x0200:
-    case 0x0400:
-    case 0x0600:
-      if (*counter == index) result = 0;
-      *counter += 1;
-      break;
-    case 0x0500:
-      if (index == *counter) result = 0;
-      if (index == *counter + 1) result = 1;
-      *counter += 2;
-      break;
-    default:
-      break;
-  }
-  return result;
+  // Numbered by revision, not by interfaces: see IndexedChannels.
+  const int first = *counter;
+  *counter += static_cast<int>(IndexedChannels(record->usb_device->descriptor));
+  return index >= first && index < *counter ? index - first : -1;
 }
 
 int SetDeviceContext(norvec_device *record, usb_dev_handle *handle, int interface) {

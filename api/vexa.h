@@ -64,7 +64,9 @@ typedef void *KX_HANDLE;
 #define KX_LIST_INDEXED 0x40000000u
 #define KX_LIST_COUNT 0x80000000u
 
-/* Device types reported by KX_GetDeviceInfo. */
+/* Device types reported by KX_GetDeviceInfo, by the chip's bcdDevice: 0x0400,
+ * and 0x0200 without a serial-number string, give BCD0400; 0x0200 with one
+ * BCD0200; 0x0500 DUAL; any other revision (0x0600 too) OTHER. */
 #define KX_DEVICE_BCD0400 0u
 #define KX_DEVICE_BCD0200 1u
 #define KX_DEVICE_OTHER 3u
@@ -220,10 +222,10 @@ typedef struct KX_PROGRAM_DATA_LEGACY {
 KX_API KX_STATUS KX_ListDevices(void *arg1, void *arg2, uint32_t flags);
 
 /* Opens channel number index (counted over accepted devices). On failure *handle is null.
- * KX_OK, KX_ERR_NOT_FOUND, KX_ERR_NOT_OPENED, KX_ERR_RESOURCES, KX_ERR_OTHER, KX_ERR_PARAMETER.
- * Channels are counted by the chip's revision, KX_ListDevices counts interfaces: a
- * chip of a revision unknown to the library is listed but skipped here, shifting
- * the indices after it. Confirm the channel with KX_GetDeviceInfo. */
+ * Only chips of known revisions take indexes here, while KX_ListDevices counts
+ * every accepted chip's interfaces: behind a chip of another revision the two
+ * numberings differ, and that chip opens only by name (KX_OpenEx).
+ * KX_OK, KX_ERR_NOT_FOUND, KX_ERR_NOT_OPENED, KX_ERR_RESOURCES, KX_ERR_OTHER, KX_ERR_PARAMETER. */
 KX_API KX_STATUS KX_Open(int index, KX_HANDLE *handle);
 
 /* Opens the channel whose serial number (KX_MATCH_SERIAL) or description

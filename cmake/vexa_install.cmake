@@ -2,13 +2,21 @@
 # component): pkg-config and CMake package files, the tools, the simulator,
 # the man page and the udev rules.
 
-# pkg-config; the prefix is found from the .pc file's own place, so that a
-# staged, packaged or relocated install stays right.
-file(RELATIVE_PATH VEXA_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
-string(REGEX REPLACE "/$" "" VEXA_PC_TO_PREFIX "${VEXA_PC_TO_PREFIX}")
-configure_file(${PROJECT_SOURCE_DIR}/packaging/vexa.pc.in ${PROJECT_BINARY_DIR}/packaging/vexa.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/packaging/vexa.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+# pkg-config files, written when installing so that they name the prefix
+# actually installed to (for a package, /usr): pkg-config then recognises
+# /usr/include and the library folder as system folders and leaves them out.
+function(vexa_install_pc_file name component)
+  set(template ${PROJECT_BINARY_DIR}/packaging/${name}.pc.template)
+  set(VEXA_PC_PREFIX "@VEXA_PC_PREFIX@")
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/${name}.pc.in ${template} @ONLY)
+  install(CODE "
+    set(VEXA_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    configure_file(\"${template}\"
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/${name}.pc\" @ONLY)
+    message(STATUS \"Installing: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/${name}.pc\")"
+    COMPONENT ${component})
+endfunction()
+vexa_install_pc_file(vexa dev)
 
 # CMake package: find_package(vexa) gives vexa::vexa.
 include(CMakePackageConfigHelpers)
@@ -26,7 +34,22 @@ install(FILES ${PROJECT_BINARY_DIR}/packaging/vexaConfig.cmake
 # shadows the real one) and the launcher that puts it in front.
 install(TARGETS vexa_tool vexa-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 install(TARGETS vexa_usb_sim LIBRARY DESTINATION ${VEXA_SIM_INSTALL_DIR} COMPONENT tools NAMELINK_SKIP)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/vexa.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+
+# The simulator for an application's own tests: its control header and a
+# pkg-config file that links the simulated libusb first.
+install(FILES ${PROJECT_SOURCE_DIR}/sim/vexa_sim.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim)
+vexa_install_pc_file(vexa-sim sim)
+
+# Man pages, compressed as Debian wants them (no name, no time stamp).
+foreach(page vexa.1 vexa-sim.1)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/docs/${page} > ${PROJECT_BINARY_DIR}/man/${page}.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/${page})
+  list(APPEND VEXA_MAN_PAGES ${PROJECT_BINARY_DIR}/man/${page}.gz)
+endforeach()
+add_custom_target(vexa_man_pages ALL DEPENDS ${VEXA_MAN_PAGES})
+install(FILES ${VEXA_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
 
 # udev rules go where udev looks, kept under the install prefix so that a
 # staged or private install never writes outside it.

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "chip_revisions.h"
 #include "usb_control.h"
 
 namespace {
@@ -17,7 +18,6 @@ constexpr uint16_t kWholeMask = 0x3FFF;
 constexpr uint16_t kFractionHalf = 0x4000;
 constexpr uint16_t kFractionQuarter = 0x8000;
 constexpr uint16_t kFractionEighth = 0xC000;
-constexpr uint16_t kDualChannelBcd = 0x0500;
 // Tolerance: the produced rate may differ from the requested one by 3 %.
 constexpr uint64_t kTolerancePercent = 103;
 
@@ -162,7 +162,7 @@ int SetBaudRate(norvec_device *device, unsigned long rate) {
   // The dual-channel chip addresses the channel in the low byte and takes
   // the extension in the high byte; the others take the extension alone.
   uint16_t index = ext;
-  if (device->descriptor.bcdDevice == kDualChannelBcd)
+  if (ChipRevisionOf(device->descriptor).divisor_index == DivisorIndex::kExtensionAndPort)
     index = static_cast<uint16_t>((ext << 8) | device->port_index);
   std::lock_guard<std::mutex> hold(device->control_lock);
   int result =

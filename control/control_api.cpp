@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "baud.h"
+#include "chip_revisions.h"
 #include "event_fd.h"
 #include "usb_control.h"
 
@@ -155,12 +156,13 @@ KX_API KX_STATUS KX_GetDeviceInfo(KX_HANDLE handle, unsigned long *type, unsigne
   norvec_device *device = as_device(handle);
   if (!device) return KX_ERR_PARAMETER;
   const usb_device_descriptor &descriptor = device->descriptor;
-  uint32_t device_type = get_device_type(descriptor);
-  if (type) *type = device_type;
+  const ChipRevision &revision = ChipRevisionOf(descriptor);
+  if (type) *type = revision.type_code;
   if (id) *id = (static_cast<unsigned long>(descriptor.idVendor) << 16) | descriptor.idProduct;
 
+  // The channels of a multi-channel chip are told apart by their letter.
   char letter = 0;
-  if (device_type == KX_DEVICE_DUAL && device->interface < sizeof kChannelLetters - 1)
+  if (revision.indexed_channels > 1 && device->interface < sizeof kChannelLetters - 1)
     letter = kChannelLetters[device->interface];
   // No serial-number string: the caller's buffer keeps what it held.
   if (serial_number && descriptor.iSerialNumber != 0)

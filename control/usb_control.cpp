@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "bulk_in.h"
+#include "chip_revisions.h"
 #include "debug_log.h"
 
 // The settings copies take the parameter records byte for byte.
@@ -85,9 +86,7 @@ int KX_VendorRequest(uint8_t request, uint16_t value, uint16_t index, void *data
 int IoErrorHandler(norvec_device *, void *, uint16_t, int result) { return result; }
 
 bool SupportsLatencyAndBitMode(const norvec_device *device) {
-  const usb_device_descriptor &d = device->descriptor;
-  return d.bcdDevice == 0x0500 || d.bcdDevice == 0x0400 ||
-         (d.bcdDevice == 0x0200 && d.iSerialNumber == 0);
+  return ChipRevisionOf(device->descriptor).latency_and_bit_mode;
 }
 
 int SetLineControl(norvec_device *device, _TKxLineControl *params) {

@@ -7,11 +7,12 @@
 #include <memory>
 #include <new>
 
+#include "chip_revisions.h"
 #include "kxeeDual.h"
 #include "kxeeSingle.h"
 
 inline bool IsDualChip(KX_HANDLE handle) {
-  return as_device(handle)->device_type == KX_DEVICE_DUAL;
+  return ChipRevisionOf(as_device(handle)->descriptor).eeprom_layout == EepromLayout::kDualChannel;
 }
 
 inline std::unique_ptr<TKxE2Data> CreateImage(KX_HANDLE handle) {

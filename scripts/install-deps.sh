@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, only those that are missing.
-# Usage: scripts/install-deps.sh [base] [m32] [fuzz] [umockdev] [coverage] [valgrind]
+# Usage: scripts/install-deps.sh [base] [m32] [fuzz] [umockdev] [coverage] [valgrind] [packages]
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config libusb-dev libgtest-dev libbenchmark-dev
-          libcli11-dev nlohmann-json3-dev)
+          libcli11-dev nlohmann-json3-dev python3-pytest python3-serial)
 for profile in "$@"; do
   case "$profile" in
     base) ;;
@@ -13,6 +13,7 @@ for profile in "$@"; do
     umockdev) packages+=(umockdev libumockdev-dev) ;;
     coverage) packages+=(gcovr) ;;
     valgrind) packages+=(valgrind) ;;
+    packages) packages+=(dpkg-dev file lintian libusb-0.1-4 man-db) ;;
     *) echo "install-deps: unknown profile '$profile'" >&2; exit 2 ;;
   esac
 done

@@ -83,7 +83,9 @@ void eeprom_write(Chip &chip, unsigned address, uint16_t word) {
     if (chip.eeprom_no_wrap) return;
     address %= chip.eeprom.size();
   }
+  if (chip.eeprom[address] == word) return;
   chip.eeprom[address] = word;
+  eeprom_changed(chip);
 }
 
 }  // namespace vexa_sim

@@ -63,9 +63,18 @@ SIM_EXPORT int vexa_sim_unplug(int chip) {
 }
 
 SIM_EXPORT int vexa_sim_add_chips_from_text(const char *text) {
+  return vexa_sim_add_chips_checked(text, nullptr, 0);
+}
+
+SIM_EXPORT int vexa_sim_add_chips_checked(const char *text, char *message, size_t size) {
   Lock lock(sim().mutex);
-  int added = add_chips_from_text(text);
+  std::string why;
+  int added = add_chips_from_text(text, &why);
   if (added > 0) sim().chips_added = true;
+  if (added < 0 && message && size > 0) {
+    std::strncpy(message, why.c_str(), size - 1);
+    message[size - 1] = '\0';
+  }
   return added;
 }
 
@@ -174,6 +183,7 @@ SIM_EXPORT int vexa_sim_eeprom_fill(int chip, uint16_t value) {
   Chip *c = find_chip(chip);
   if (!c) return -1;
   std::fill(c->eeprom.begin(), c->eeprom.end(), value);
+  eeprom_changed(*c);
   return 0;
 }
 

@@ -86,7 +86,9 @@ SIM_EXPORT void usb_init(void) {
     if (!sim().initialised) {
       sim().initialised = true;
       const char *chips = std::getenv("VEXA_SIM_CHIPS");
-      if (chips && !sim().chips_added) add_chips_from_text(chips);
+      std::string why;
+      if (chips && !sim().chips_added && add_chips_from_text(chips, &why) < 0)
+        std::fprintf(stderr, "vexa-sim: VEXA_SIM_CHIPS: %s\n", why.c_str());
       start_bridge = std::getenv("VEXA_SIM_PTY") != nullptr;
     }
   }
@@ -94,6 +96,16 @@ SIM_EXPORT void usb_init(void) {
   // after the lock is released.
   if (start_bridge) std::call_once(bridge_once, vexa_sim_pty_bridge_start);
 }
+
+namespace {
+// With the pty bridge asked for, the ptys (and their links) exist as soon as
+// the program starts, not only once it first touches the bus: a terminal
+// program or script started beside it can open them right away.
+const bool bridge_at_load = [] {
+  if (std::getenv("VEXA_SIM_PTY")) usb_init();
+  return true;
+}();
+}  // namespace
 
 SIM_EXPORT void usb_set_debug(int) {}
 
@@ -166,6 +178,8 @@ SIM_EXPORT usb_dev_handle *usb_open(struct usb_device *device) {
 
 SIM_EXPORT int usb_close(usb_dev_handle *handle) {
   if (!handle) return 0;
+  // What the program wrote before closing reaches its pty first.
+  vexa_sim_pty_bridge_drain(handle->chip->id);
   {
     std::lock_guard<std::mutex> lock(sim().mutex);
     release_claims(*handle->chip, handle);

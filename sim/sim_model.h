@@ -62,6 +62,7 @@ struct Chip {
   int interfaces = 1;
   int max_packet = 64;
   std::vector<uint16_t> eeprom;  // empty: no EEPROM fitted
+  std::string eeprom_file;       // where the EEPROM persists; empty: nowhere
   bool eeprom_no_wrap = false;
   bool unplugged = false;
   struct usb_device *device = nullptr;  // entry in the bus list, null until scanned
@@ -91,6 +92,9 @@ struct Sim {
   // Set by a transport that keeps state of its own (the simulated libusb's
   // bus list); called by vexa_sim_reset with the mutex held.
   void (*on_reset)() = nullptr;
+  // Set by the pty bridge; called with the mutex held after a divisor (3),
+  // line-control (4) or flow-control (2) request changed a channel.
+  void (*on_line_settings)(const Chip &chip, int channel, int request) = nullptr;
 };
 
 Sim &sim();
@@ -179,7 +183,16 @@ bool bulk_in_step(Chip &chip, BulkIn &transfer, uint8_t *bytes, Clock::time_poin
 int bulk_out(Chip &chip, int interface, const uint8_t *data, int size);
 
 // ---- text descriptions (text_config.cpp) ----
-int add_chips_from_text(const char *text);
+// Adds the chips, or none and -1 with *why (when not null) saying what is wrong.
+int add_chips_from_text(const char *text, std::string *why = nullptr);
+
+// ---- EEPROM image files (eeprom_file.cpp) ----
+// Loads the chip's EEPROM from a raw image (words low byte first), creating
+// an erased one when the file is missing; from then on every change is
+// written back. False with *why when the file is unusable.
+bool eeprom_attach_file(Chip &chip, const std::string &path, std::string *why);
+// Writes the EEPROM back to its file, if it has one. Caller holds the mutex.
+void eeprom_changed(Chip &chip);
 
 }  // namespace vexa_sim
 

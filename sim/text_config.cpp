@@ -10,7 +10,7 @@ namespace {
 
 struct ChipText {
   vexa_sim_chip_config config{};
-  std::optional<std::string> serial, product, manufacturer;
+  std::optional<std::string> serial, product, manufacturer, eeprom_file;
   bool loopback = false;
 };
 
@@ -43,7 +43,12 @@ bool parse_number(const std::string &text, long low, long high, long *out) {
   return true;
 }
 
-bool parse_chip(const std::string &text, ChipText *chip) {
+const char kTypes[] = "single, r2, r4 or dual";
+const char kKeys[] =
+    "serial, desc, manufacturer, vid, pid, bcd, packet, eeprom, eeprom-file, loopback";
+
+// Parses one chip; on a mistake, *why names the bad part and what is valid.
+bool parse_chip(const std::string &text, ChipText *chip, std::string *why) {
   std::vector<std::string> fields = split(text, ',');
   const std::string type = trim(fields[0]);
   vexa_sim_chip_config &config = chip->config;
@@ -63,39 +68,83 @@ bool parse_chip(const std::string &text, ChipText *chip) {
     config.interfaces = 2;
     config.eeprom_words = 128;
   } else {
+    *why = "unknown chip type '" + type + "' (types: " + kTypes + ")";
     return false;
   }
   for (size_t i = 1; i < fields.size(); ++i) {
     size_t eq = fields[i].find('=');
-    if (eq == std::string::npos) return false;
+    if (eq == std::string::npos) {
+      *why = "'" + trim(fields[i]) + "' is not key=value (keys: " + kKeys + ")";
+      return false;
+    }
     const std::string key = trim(fields[i].substr(0, eq));
     const std::string value = trim(fields[i].substr(eq + 1));
     long number = 0;
-    if (key == "serial") chip->serial = value;
-    else if (key == "desc") chip->product = value;
-    else if (key == "manufacturer") chip->manufacturer = value;
-    else if (key == "vid" && parse_number(value, 1, 0xFFFF, &number)) config.id_vendor = static_cast<uint16_t>(number);
-    else if (key == "pid" && parse_number(value, 1, 0xFFFF, &number)) config.id_product = static_cast<uint16_t>(number);
-    else if (key == "bcd" && parse_number(value, 1, 0xFFFF, &number)) config.bcd_device = static_cast<uint16_t>(number);
-    else if (key == "packet" && parse_number(value, 8, 1024, &number)) config.max_packet_size = static_cast<int>(number);
-    else if (key == "eeprom" && parse_number(value, 0, 256, &number) &&
-             (number == 0 || number == 64 || number == 128 || number == 256))
+    auto number_in = [&](long low, long high, const char *range) {
+      if (parse_number(value, low, high, &number)) return true;
+      *why = key + " must be " + range + ", not '" + value + "'";
+      return false;
+    };
+    if (key == "serial") {
+      chip->serial = value;
+    } else if (key == "desc") {
+      chip->product = value;
+    } else if (key == "manufacturer") {
+      chip->manufacturer = value;
+    } else if (key == "vid" || key == "pid" || key == "bcd") {
+      if (!number_in(1, 0xFFFF, "a number from 1 to 0xffff")) return false;
+      uint16_t &field = key == "vid"   ? config.id_vendor
+                        : key == "pid" ? config.id_product
+                                       : config.bcd_device;
+      field = static_cast<uint16_t>(number);
+    } else if (key == "packet") {
+      if (!number_in(8, 1024, "a number from 8 to 1024")) return false;
+      config.max_packet_size = static_cast<int>(number);
+    } else if (key == "eeprom") {
+      if (!parse_number(value, 0, 256, &number) ||
+          (number != 0 && number != 64 && number != 128 && number != 256)) {
+        *why = "eeprom must be 64, 128 or 256 words (or 0 for none), not '" + value + "'";
+        return false;
+      }
       config.eeprom_words = static_cast<int>(number);
-    else if (key == "loopback" && parse_number(value, 0, 1, &number)) chip->loopback = number != 0;
-    else return false;
+    } else if (key == "eeprom-file") {
+      if (value.empty()) {
+        *why = "eeprom-file needs a file name";
+        return false;
+      }
+      chip->eeprom_file = value;
+    } else if (key == "loopback") {
+      if (!number_in(0, 1, "0 or 1")) return false;
+      chip->loopback = number != 0;
+    } else {
+      *why = "unknown key '" + key + "' (keys: " + kKeys + ")";
+      return false;
+    }
+  }
+  if (chip->eeprom_file && config.eeprom_words == 0) {
+    *why = "eeprom-file needs an EEPROM (eeprom=64, 128 or 256)";
+    return false;
   }
   return true;
 }
 
 }  // namespace
 
-int add_chips_from_text(const char *text) {
-  if (!text) return -1;
+int add_chips_from_text(const char *text, std::string *why) {
+  std::string ignored;
+  if (!why) why = &ignored;
+  if (!text) {
+    *why = "no text";
+    return -1;
+  }
   std::vector<ChipText> parsed;
   for (const std::string &part : split(text, ';')) {
     if (trim(part).empty()) continue;  // tolerate "a;;b" and a trailing ';'
     ChipText chip;
-    if (!parse_chip(part, &chip)) return -1;
+    if (!parse_chip(part, &chip, why)) {
+      *why = "'" + trim(part) + "': " + *why;
+      return -1;
+    }
     parsed.push_back(chip);
   }
   // Everything parsed: only now do chips appear, so a bad text adds none.
@@ -105,7 +154,11 @@ int add_chips_from_text(const char *text) {
     chip.config.product = chip.product ? chip.product->c_str() : nullptr;
     chip.config.manufacturer = chip.manufacturer ? chip.manufacturer->c_str() : nullptr;
     std::shared_ptr<Chip> made_chip = make_chip(chip.config);
-    if (!made_chip) return -1;
+    if (!made_chip) {
+      *why = "the chip cannot be made";
+      return -1;
+    }
+    if (chip.eeprom_file && !eeprom_attach_file(*made_chip, *chip.eeprom_file, why)) return -1;
     for (Channel &channel : made_chip->channels) channel.loopback = chip.loopback;
     made.push_back(made_chip);
   }

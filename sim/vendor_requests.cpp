@@ -33,6 +33,10 @@ int copy_reply(uint8_t *reply, int length, const uint8_t *answer, int answer_len
   return n;
 }
 
+void line_settings_changed(const Chip &chip, int channel, int request) {
+  if (sim().on_line_settings) sim().on_line_settings(chip, channel, request);
+}
+
 }  // namespace
 
 int vendor_request_channel(const Chip &chip, int request, int index) {
@@ -78,13 +82,16 @@ int vendor_request(Chip &chip, int request_type, int request, int value, int ind
     case 2:
       st.flow_mode = static_cast<uint16_t>(index & 0xFF00);
       st.flow_chars = static_cast<uint16_t>(value);
+      line_settings_changed(chip, channel_no, request);
       return done;
     case 3:
       st.divisor = static_cast<uint16_t>(value);
       st.divisor_index = static_cast<uint16_t>(index);
+      line_settings_changed(chip, channel_no, request);
       return done;
     case 4:
       st.line_control = static_cast<uint16_t>(value);
+      line_settings_changed(chip, channel_no, request);
       return done;
     case 5: {
       // The chip sets the low bits of the modem-status byte; hosts mask them.
@@ -126,6 +133,7 @@ int vendor_request(Chip &chip, int request_type, int request, int value, int ind
       return done;
     case 0x92:
       for (uint16_t &word : chip.eeprom) word = 0xFFFF;
+      eeprom_changed(chip);
       return done;
     default:
       return -EPIPE;

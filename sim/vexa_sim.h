@@ -51,9 +51,15 @@ int vexa_sim_unplug(int chip);
  * variable, read at the first usb_init when no chip was added):
  *   chip[;chip...], chip = type[,key=value...]
  *   type: single (bcd 0x0600), r2 (0x0200), r4 (0x0400), dual (0x0500)
- *   keys: serial, desc, manufacturer, vid, pid, bcd, packet, eeprom, loopback (0/1)
- * Returns the number of chips added, or -1 on a syntax error. */
+ *   keys: serial, desc, manufacturer, vid, pid, bcd, packet, eeprom (64, 128
+ *   or 256 words, 0 for none), eeprom-file (a raw image the EEPROM is loaded
+ *   from, created erased when missing, and written back on every change),
+ *   loopback (0/1)
+ * Returns the number of chips added, or -1 on a mistake (then none is added). */
 int vexa_sim_add_chips_from_text(const char *text);
+/* The same; on a mistake, message (size bytes, NUL-terminated) names the bad
+ * part and lists what is valid. */
+int vexa_sim_add_chips_checked(const char *text, char *message, size_t size);
 
 /* ---- Data ---- */
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -73,10 +75,13 @@ class Child {
     }
     return true;
   }
+  void CloseInput() {
+    if (fds_[0] >= 0) close(fds_[0]);
+    fds_[0] = -1;
+  }
   // Closes its input, collects all output and returns the exit status.
   int Finish(std::string *out = nullptr, std::string *err = nullptr) {
-    close(fds_[0]);
-    fds_[0] = -1;
+    CloseInput();
     std::string *into[3] = {nullptr, out, err};
     for (int k = 1; k < 3; ++k) {
       char chunk[4096];
@@ -127,8 +132,10 @@ TEST(VexaSim, RunsAnUnmodifiedProgramAgainstTheDescribedChips) {
   EXPECT_EQ(list[1]["description"], "Twin B");
   EXPECT_EQ(list[2]["serial"], "CD34");
   EXPECT_EQ(list[2]["type"], "BCD0400");
-  // Without chips: the inherited description, or else one default chip.
+  // Without chips: the inherited description (empty: a bus without chips),
+  // or else one default chip.
   EXPECT_NE(RunSim({"--", kVexa, "list"}, {{"VEXA_SIM_CHIPS", "r2,serial=ENV1"}}).out.find("ENV1"), std::string::npos);
+  EXPECT_EQ(RunSim({"--", kVexa, "list"}, {{"VEXA_SIM_CHIPS", ""}}).out, "no channels found\n");
   EXPECT_NE(RunSim({"--", kVexa, "list"}, {}, {"VEXA_SIM_CHIPS"}).out.find("VS000001"), std::string::npos);
 }
 
@@ -146,7 +153,13 @@ TEST(VexaSim, ExitStatusesAndMessagesOfTheLauncherAndTheProgram) {
     int code;
     std::string err;  // a piece of stderr
   } rows[] = {
-      {{"--chip", "triple,serial=X", "--", "/bin/true"}, 2, "invalid --chip 'triple,serial=X'"},
+      {{"--chip", "triple,serial=X", "--", "/bin/true"}, 2,
+       "invalid --chip: 'triple,serial=X': unknown chip type 'triple' (types: single, r2, r4 or dual)"},
+      {{"--chip", "r4,eeprom=100", "--", "/bin/true"}, 2, "eeprom must be 64, 128 or 256 words"},
+      {{"--chip", "r4,colour=red", "--", "/bin/true"}, 2, "unknown key 'colour' (keys: serial, desc,"},
+      {{"--chip", "r4,packet=4", "--", "/bin/true"}, 2, "packet must be a number from 8 to 1024, not '4'"},
+      {{"--chip", "r4,eeprom-file=/nonexistent/ee.bin", "--", "/bin/true"}, 2,
+       "cannot create eeprom-file /nonexistent/ee.bin: No such file or directory"},
       {{"--chip", "r4"}, 2, ""},
       {{"--frobnicate", "--", "/bin/true"}, 2, ""},
       {{"--", "/nonexistent/program"}, 127, "cannot run /nonexistent/program"},
@@ -217,6 +230,94 @@ TEST(VexaSim, PtyCarriesBytesBothWaysBetweenATerminalAndTheProgram) {
   c.Write("\x1d");
   EXPECT_EQ(c.Finish(), 0);
   close(terminal);
+}
+
+TEST(VexaSim, EepromFileKeepsWhatOneRunProgramsForTheNext) {
+  const std::string image = ::testing::TempDir() + "vexa_sim_ee_" + std::to_string(getpid()) + ".bin";
+  unlink(image.c_str());
+  const std::string chip = "r4,serial=PE1,eeprom-file=" + image;
+  Outcome r = RunSim({"--chip", chip, "--", kVexa, "eeprom", "read", "0"});
+  EXPECT_EQ(r.code, 1);  // created erased
+  EXPECT_NE(r.err.find("KX_ERR_EE_BLANK"), std::string::npos) << r.err;
+  ASSERT_EQ(RunSim({"--chip", chip, "--", kVexa, "eeprom", "program", "0", "--manufacturer", "Acme"}).code, 0);
+  r = RunSim({"--chip", chip, "--", kVexa, "eeprom", "read", "0"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("manufacturer: Acme\n"), std::string::npos) << r.out;
+  // An image of the wrong size is refused, naming both sizes.
+  r = RunSim({"--chip", "dual,eeprom-file=" + image, "--", "/bin/true"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("holds 128 bytes; a 128-word EEPROM needs 256"), std::string::npos) << r.err;
+  unlink(image.c_str());
+}
+
+// Opens a pty by its link once vexa-sim has made it, in raw mode.
+int OpenLinkedPty(Child &c, const std::string &link, std::string &err) {
+  if (!Child::ReadUntil(c.err_fd(), err, "linked as " + link)) return -1;
+  int fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+  if (fd < 0) return -1;
+  termios t;
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  tcsetattr(fd, TCSANOW, &t);
+  return fd;
+}
+
+TEST(VexaSim, PtyGetsEveryByteBeforeTheProgramEndsAndItsLinkGoesWithIt) {
+  const std::string link = ::testing::TempDir() + "vexa_sim_pty_" + std::to_string(getpid());
+  std::string data(200000, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + (i >> 9));
+  Child c({kSim, "--pty-link", link, "--chip", "r4", "--", kVexa, "send", "0"});
+  std::string err;
+  int terminal = OpenLinkedPty(c, link, err);
+  ASSERT_GE(terminal, 0) << err;
+  c.Write(data);
+  c.CloseInput();
+  // A slow reader: the program is done writing long before the terminal
+  // side starts to read, and still every byte arrives.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::string got;
+  char chunk[65536];
+  while (got.size() < data.size()) {
+    pollfd p{terminal, POLLIN, 0};
+    if (poll(&p, 1, 10000) <= 0) break;
+    ssize_t n = read(terminal, chunk, sizeof chunk);
+    if (n <= 0) break;
+    got.append(chunk, static_cast<size_t>(n));
+  }
+  std::string out;
+  EXPECT_EQ(c.Finish(&out, &err), 0) << err;
+  EXPECT_EQ(got.size(), data.size());
+  EXPECT_TRUE(got == data);
+  struct stat st;
+  EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link outlived the program";
+  close(terminal);
+}
+
+TEST(VexaSim, LineSettingsShowOnThePtysTermiosPerChannel) {
+  const std::string link = ::testing::TempDir() + "vexa_sim_line_" + std::to_string(getpid());
+  Child c({kSim, "--pty-link", link, "--chip", "dual,serial=LS1", "--", kVexa, "term", "serial:LS1 B", "--baud",
+           "57600", "--format", "7O2", "--flow", "xon-xoff"});
+  std::string err;
+  ASSERT_TRUE(Child::ReadUntil(c.err_fd(), err, "press Ctrl-]")) << err;
+  termios a{}, b{};
+  int fa = open((link + "-A").c_str(), O_RDWR | O_NOCTTY), fb = open((link + "-B").c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fa, 0);
+  ASSERT_GE(fb, 0);
+  tcgetattr(fa, &a);
+  tcgetattr(fb, &b);
+  EXPECT_EQ(cfgetospeed(&b), B57600);
+  EXPECT_TRUE(b.c_cflag & CSTOPB);
+  EXPECT_TRUE(b.c_cflag & PARODD);  // Linux keeps a pty at 8 bits without parity enabled
+  EXPECT_TRUE(b.c_iflag & IXON);
+  EXPECT_EQ(b.c_cc[VSTART], 0x11);
+  EXPECT_EQ(b.c_cc[VSTOP], 0x13);
+  // Channel A was not touched.
+  EXPECT_NE(cfgetospeed(&a), B57600);
+  EXPECT_FALSE(a.c_cflag & CSTOPB);
+  close(fa);
+  close(fb);
+  c.Write("\x1d");
+  EXPECT_EQ(c.Finish(), 0);
 }
 
 }  // namespace

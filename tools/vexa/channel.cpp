@@ -116,6 +116,25 @@ void Channel::enable_rx_events() {
         "cannot enable receive events on " + name_);
 }
 
+void Channel::enable_modem_events() {
+  if (!event_) event_ = std::make_unique<RxEvent>();
+  check(KX_SetEventNotification(handle_, KX_EVENT_MODEM_CHANGED, &event_->event),
+        "cannot enable modem-status events on " + name_);
+}
+
+bool Channel::wait_for_modem_change() {
+  EventLock lock(event_->event.mutex);
+  for (;;) {
+    if (event_->stop) return false;
+    // Reading the event word under the event mutex clears it, so the next
+    // change signals again, and only once this thread is waiting.
+    uint32_t events = 0;
+    check(KX_GetEventStatus(handle_, &events), "cannot read the event status of " + name_);
+    if (events & KX_EVENT_MODEM_CHANGED) return true;
+    pthread_cond_wait(&event_->event.cond, &event_->event.mutex);
+  }
+}
+
 uint32_t Channel::wait_for_data(uint32_t timeout_ms) {
   const timespec deadline = deadline_after(timeout_ms);
   EventLock lock(event_->event.mutex);

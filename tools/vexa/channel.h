@@ -39,6 +39,11 @@ class Channel {
 
   // Registers for KX_EVENT_RX_DATA. Call once before wait_for_data.
   void enable_rx_events();
+  // Registers for KX_EVENT_MODEM_CHANGED. Call once before wait_for_modem_change.
+  void enable_modem_events();
+  // Waits until the modem status changes or interrupt() is called; returns
+  // false when interrupted.
+  bool wait_for_modem_change();
   // Waits until received bytes are queued, the deadline (ms from now, 0 =
   // none) passes, or interrupt() is called. Returns the queued byte count.
   uint32_t wait_for_data(uint32_t timeout_ms);

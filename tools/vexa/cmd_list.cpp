@@ -1,12 +1,18 @@
 // vexa list, vexa info: what is attached and how one channel stands.
+#include <sys/stat.h>
+
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <iomanip>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "channel.h"
+#include "cli_options.h"
 #include "commands.h"
 #include "status_names.h"
 
@@ -38,9 +44,32 @@ std::string listed_string(uint32_t index, uint32_t which) {
   return status == KX_OK ? std::string(text) : std::string();
 }
 
+// The places where libusb 0.1 looks for buses: USB_DEVFS_PATH when set,
+// else its two usual folders.
+std::vector<std::string> usb_bus_folders() {
+  if (const char *forced = std::getenv("USB_DEVFS_PATH")) return {forced};
+  return {"/dev/bus/usb", "/proc/bus/usb"};
+}
+
+// A failed bus scan most often means there is no USB bus to scan at all (a
+// container, a machine without USB); the library only knows "other failure".
+[[noreturn]] void report_scan_failure(KX_STATUS status) {
+  std::string looked, found;
+  for (const std::string &folder : usb_bus_folders()) {
+    looked += (looked.empty() ? "" : ", ") + folder;
+    struct stat st;
+    if (found.empty() && stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) found = folder;
+  }
+  if (status != KX_ERR_OTHER || !found.empty())
+    throw StatusError(status, "cannot scan the USB buses" + (found.empty() ? "" : " in " + found));
+  throw ToolError("no USB bus found (looked in " + looked +
+                  "); to try vexa without hardware, run: vexa-sim -- vexa list");
+}
+
 std::vector<ListedChannel> scan_channels() {
   uint32_t count = 0;
-  check(KX_ListDevices(&count, nullptr, KX_LIST_COUNT), "cannot count the attached channels");
+  KX_STATUS status = KX_ListDevices(&count, nullptr, KX_LIST_COUNT);
+  if (status != KX_OK) report_scan_failure(status);
   std::vector<ListedChannel> channels;
   for (uint32_t i = 0; i < count; ++i) {
     ListedChannel c;
@@ -84,22 +113,48 @@ void print_list(Context &ctx, bool as_json) {
     ctx.out << "no channels found\n";
     return;
   }
-  ctx.out << std::left << std::setw(6) << "INDEX" << std::setw(20) << "SERIAL" << std::setw(32)
-          << "DESCRIPTION" << std::setw(9) << "TYPE" << "VID:PID\n";
-  for (const ListedChannel &c : channels) {
-    ctx.out << std::setw(6) << c.index << std::setw(20) << c.serial << std::setw(32) << c.description
-            << std::setw(9) << (c.info_known ? type_name(c.type) : "-")
-            << (c.info_known ? hex16(c.id >> 16) + ":" + hex16(c.id) : std::string("-")) << '\n';
+  // Each column is as wide as its longest value, two blanks apart, so that
+  // long serial numbers and descriptions never run together.
+  std::vector<std::array<std::string, 5>> rows = {{"INDEX", "SERIAL", "DESCRIPTION", "TYPE", "VID:PID"}};
+  for (const ListedChannel &c : channels)
+    rows.push_back({std::to_string(c.index), c.serial.empty() ? "-" : c.serial,
+                    c.description.empty() ? "-" : c.description,
+                    c.info_known ? type_name(c.type) : "-",
+                    c.info_known ? hex16(c.id >> 16) + ":" + hex16(c.id) : std::string("-")});
+  std::array<size_t, 5> width{};
+  for (const auto &row : rows)
+    for (size_t k = 0; k < row.size(); ++k) width[k] = std::max(width[k], row[k].size());
+  for (const auto &row : rows) {
+    std::string line;
+    for (size_t k = 0; k < row.size(); ++k) {
+      line += row[k];
+      if (k + 1 < row.size()) line += std::string(width[k] - row[k].size() + 2, ' ');
+    }
+    ctx.out << line << '\n';
   }
 }
 
-std::string modem_bits(unsigned long status) {
-  std::string names;
-  const std::pair<unsigned long, const char *> bits[] = {
-      {KX_MODEM_CTS, "CTS"}, {KX_MODEM_DSR, "DSR"}, {KX_MODEM_RI, "RI"}, {KX_MODEM_DCD, "DCD"}};
-  for (const auto &b : bits)
-    if (status & b.first) names += names.empty() ? b.second : std::string(" ") + b.second;
-  return names.empty() ? "none" : names;
+
+// The device record keeps only the first 16 characters of a serial number;
+// the listing has the whole text. Index names give the listed entry at once; a
+// name by text gives the one listed entry that begins as the record does.
+std::string full_serial(const std::string &device, const std::string &short_serial) {
+  ChannelSpec spec = parse_channel_spec(device);
+  if (spec.kind == ChannelSpec::Kind::Index) {
+    std::string listed = listed_string(static_cast<uint32_t>(spec.index), KX_MATCH_SERIAL);
+    if (!listed.empty()) return listed;
+  }
+  if (short_serial.empty()) return short_serial;
+  uint32_t count = 0;
+  if (KX_ListDevices(&count, nullptr, KX_LIST_COUNT) != KX_OK) return short_serial;
+  std::string match;
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string listed = listed_string(i, KX_MATCH_SERIAL);
+    if (listed.compare(0, short_serial.size(), short_serial) != 0) continue;
+    if (!match.empty()) return short_serial;  // ambiguous: keep what is certain
+    match = listed;
+  }
+  return match.empty() ? short_serial : match;
 }
 
 void print_info(Context &ctx, const std::string &device, bool as_json) {
@@ -116,9 +171,10 @@ void print_info(Context &ctx, const std::string &device, bool as_json) {
   if (latency_status != KX_ERR_UNSUPPORTED) check(latency_status, "cannot read the latency timer of " + device);
   if (bits_status != KX_ERR_UNSUPPORTED) check(bits_status, "cannot read the bit mode of " + device);
 
+  const std::string whole_serial = full_serial(device, serial);
   char hex[8];
   if (as_json) {
-    nlohmann::json j = {{"serial", serial},      {"description", description},
+    nlohmann::json j = {{"serial", whole_serial}, {"description", description},
                         {"type", type_name(type)}, {"type_code", type},
                         {"vendor_id", (id >> 16) & 0xFFFF}, {"product_id", id & 0xFFFF},
                         {"modem_status", modem}};
@@ -128,7 +184,7 @@ void print_info(Context &ctx, const std::string &device, bool as_json) {
     return;
   }
   std::snprintf(hex, sizeof hex, "0x%02lx", modem);
-  ctx.out << "serial:        " << serial << '\n'
+  ctx.out << "serial:        " << whole_serial << '\n'
           << "description:   " << description << '\n'
           << "type:          " << type_name(type) << " (" << type << ")\n"
           << "vid:pid:       " << hex16(id >> 16) << ':' << hex16(id) << '\n'
@@ -150,7 +206,7 @@ void add_list_commands(CLI::App &app, Context &ctx) {
   auto device = std::make_shared<std::string>();
   auto info_json = std::make_shared<bool>(false);
   CLI::App *info = app.add_subcommand("info", "Show device information, modem status, latency timer, bit mode");
-  info->add_option("DEVICE", *device, "Channel index, serial:TEXT or desc:TEXT")->required();
+  add_device_argument(*info, *device);
   info->add_flag("--json", *info_json, "Print a JSON object");
   info->callback([&ctx, device, info_json]() { print_info(ctx, *device, *info_json); });
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "channel.h"
+#include "cli_options.h"
 #include "commands.h"
 #include "line_options.h"
 #include "progress.h"
@@ -65,7 +66,7 @@ void send(Context &ctx, const TransferOptions &opts) {
 }
 
 // With a byte count: every byte must come within the time-out of the last.
-void receive_count(Context &ctx, Channel &channel, uint64_t count) {
+void receive_count(Context &ctx, Channel &channel, uint64_t count, uint32_t timeout_ms) {
   Progress progress(ctx.err, ctx.err_is_tty, count);
   std::vector<char> buffer(kChunk);
   uint64_t total = 0;
@@ -76,12 +77,18 @@ void receive_count(Context &ctx, Channel &channel, uint64_t count) {
     ctx.out.write(buffer.data(), got);
     total += got;
     progress.update(total);
+    // The library reports an expired read time-out as an I/O failure.
+    if (status == KX_ERR_IO)
+      throw ToolError("timed out: received " + std::to_string(total) + " of " +
+                      std::to_string(count) + " bytes from " + channel.name() +
+                      " (no byte for " + std::to_string(timeout_ms) + " ms)");
     check(status, "received " + std::to_string(total) + " of " + std::to_string(count) +
                       " bytes from " + channel.name());
   }
 }
 
-// Without a count: whatever arrives until the line has been idle for the time-out.
+// Without a count: whatever arrives until the line has been idle for the
+// time-out; with time-out 0, for ever (until interrupted).
 void receive_until_idle(Context &ctx, Channel &channel, uint32_t idle_ms) {
   channel.enable_rx_events();
   std::vector<char> buffer;
@@ -100,9 +107,9 @@ void recv(Context &ctx, const TransferOptions &opts) {
   Channel channel(opts.device);
   open_and_configure(channel, opts.line);
   if (opts.bytes > 0)
-    receive_count(ctx, channel, opts.bytes);
+    receive_count(ctx, channel, opts.bytes, opts.line.timeout_ms);
   else
-    receive_until_idle(ctx, channel, opts.line.timeout_ms == 0 ? 1000 : opts.line.timeout_ms);
+    receive_until_idle(ctx, channel, opts.line.timeout_ms);
   ctx.out.flush();
 }
 
@@ -143,11 +150,14 @@ void loopback(Context &ctx, const TransferOptions &opts) {
                     " bytes differ, " + std::to_string(missing) + " missing");
 }
 
-CLI::App *add_transfer(CLI::App &app, const char *name, const char *help,
+// Counts of bytes to move: at least one, at most a tebibyte.
+constexpr long long kMaxBytes = 1LL << 40;
+
+CLI::App *add_transfer(CLI::App &app, const char *name, const char *help, const char *timeout_help,
                        const std::shared_ptr<TransferOptions> &opts) {
   CLI::App *cmd = app.add_subcommand(name, help);
-  cmd->add_option("DEVICE", opts->device, "Channel index, serial:TEXT or desc:TEXT")->required();
-  opts->line.add_to(*cmd);
+  add_device_argument(*cmd, opts->device);
+  opts->line.add_to(*cmd, timeout_help);
   return cmd;
 }
 
@@ -155,22 +165,27 @@ CLI::App *add_transfer(CLI::App &app, const char *name, const char *help,
 
 void add_transfer_commands(CLI::App &app, Context &ctx) {
   auto send_opts = std::make_shared<TransferOptions>();
-  add_transfer(app, "send", "Send stdin to the chip", send_opts)
+  add_transfer(app, "send", "Send stdin to the chip",
+               "Write time-out in milliseconds, as KX_SetTimeouts stores it (0: none)",
+               send_opts)
       ->callback([&ctx, send_opts]() { send(ctx, *send_opts); });
 
   auto recv_opts = std::make_shared<TransferOptions>();
   CLI::App *recv_cmd = add_transfer(
       app, "recv", "Copy what the chip receives to stdout, until --bytes arrived or the line is idle for --timeout ms",
-      recv_opts);
-  recv_cmd->add_option("--bytes", recv_opts->bytes, "Stop after this many bytes (a shortfall is an error)");
+      "Read time-out in milliseconds: the longest gap between bytes (0: wait for ever)", recv_opts);
+  recv_cmd->add_option("--bytes", recv_opts->bytes, "Stop after this many bytes (a shortfall is an error)")
+      ->check(in_range(1, kMaxBytes));
   recv_cmd->callback([&ctx, recv_opts]() { recv(ctx, *recv_opts); });
 
   auto loop_opts = std::make_shared<TransferOptions>();
   loop_opts->bytes = 65536;
   CLI::App *loop_cmd = add_transfer(
       app, "loopback", "Write a pattern and read it back (needs a loopback plug); report throughput and errors",
-      loop_opts);
-  loop_cmd->add_option("--bytes", loop_opts->bytes, "Bytes to send")->capture_default_str();
+      "Read and write time-out in milliseconds (0: wait for ever)", loop_opts);
+  loop_cmd->add_option("--bytes", loop_opts->bytes, "Bytes to send")
+      ->check(in_range(1, kMaxBytes))
+      ->capture_default_str();
   loop_cmd->callback([&ctx, loop_opts]() { loopback(ctx, *loop_opts); });
 }
 

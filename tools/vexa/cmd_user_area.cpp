@@ -1,5 +1,7 @@
 // vexa ua size|read|write: the free user area of the EEPROM.
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <istream>
 #include <iterator>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "channel.h"
+#include "cli_options.h"
 #include "commands.h"
 
 namespace vexa_tool {
@@ -29,7 +32,7 @@ void write_area(Context &ctx, const std::string &device, const std::string &path
     data = read_all(ctx.in);
   } else {
     std::ifstream file(path, std::ios::binary);
-    if (!file) throw ToolError("cannot open " + path);
+    if (!file) throw ToolError("cannot open " + path + ": " + std::strerror(errno));
     data = read_all(file);
   }
   Channel channel(device);
@@ -53,7 +56,7 @@ void add_user_area_commands(CLI::App &app, Context &ctx) {
 
   auto size_device = std::make_shared<std::string>();
   CLI::App *size = ua->add_subcommand("size", "Print the user area size in bytes");
-  size->add_option("DEVICE", *size_device, "Channel index, serial:TEXT or desc:TEXT")->required();
+  add_device_argument(*size, *size_device);
   size->callback([&ctx, size_device]() {
     Channel channel(*size_device);
     ctx.out << user_area_size(channel) << '\n';
@@ -62,7 +65,7 @@ void add_user_area_commands(CLI::App &app, Context &ctx) {
   auto read_device = std::make_shared<std::string>();
   auto read_file = std::make_shared<std::string>();
   CLI::App *read = ua->add_subcommand("read", "Copy the whole user area to stdout (raw bytes) or a file");
-  read->add_option("DEVICE", *read_device, "Channel index, serial:TEXT or desc:TEXT")->required();
+  add_device_argument(*read, *read_device);
   read->add_option("-o,--output", *read_file, "Write to this file instead of stdout");
   read->callback([&ctx, read_device, read_file]() {
     Channel channel(*read_device);
@@ -77,16 +80,17 @@ void add_user_area_commands(CLI::App &app, Context &ctx) {
       ctx.out.write(bytes, got);
     } else {
       std::ofstream file(*read_file, std::ios::binary | std::ios::trunc);
+      if (!file) throw ToolError("cannot create " + *read_file + ": " + std::strerror(errno));
       file.write(bytes, got);
       file.close();
-      if (!file) throw ToolError("cannot write " + *read_file);
+      if (!file) throw ToolError("cannot write " + *read_file + ": " + std::strerror(errno));
     }
   });
 
   auto write_device = std::make_shared<std::string>();
   auto write_file = std::make_shared<std::string>();
   CLI::App *write = ua->add_subcommand("write", "Store a file's bytes (or stdin's) at the start of the user area");
-  write->add_option("DEVICE", *write_device, "Channel index, serial:TEXT or desc:TEXT")->required();
+  add_device_argument(*write, *write_device);
   write->add_option("FILE", *write_file, "Input file; '-' or none for stdin");
   write->callback([&ctx, write_device, write_file]() { write_area(ctx, *write_device, *write_file); });
 }

@@ -9,7 +9,24 @@
 namespace vexa_tool {
 
 #define VX_FIELD(kind, name, prog, help) \
-  EepromField{EepromField::Kind::kind, #name, offsetof(KX_PROGRAM_DATA, name), prog, help}
+  EepromField{EepromField::Kind::kind, #name, offsetof(KX_PROGRAM_DATA, name), prog, help, \
+              field_max(EepromField::Kind::kind, #name, help)}
+
+namespace {
+
+// Switches (help text "(0/1)" or a configuration bit) take 0 or 1; the bus
+// power is at most 500 mA; other numbers fill their width.
+uint32_t field_max(EepromField::Kind kind, const char *name, const char *help) {
+  const std::string n = name, h = help;
+  if (kind == EepromField::Kind::Text) return 0;
+  if (h.find("(0/1)") != std::string::npos || n.find("config_bit") != std::string::npos ||
+      n == "dual_image")
+    return 1;
+  if (n == "max_power") return 500;
+  return kind == EepromField::Kind::U8 ? 0xFF : 0xFFFF;
+}
+
+}  // namespace
 
 const std::vector<EepromField> &eeprom_fields() {
   static const std::vector<EepromField> fields = {
@@ -106,11 +123,15 @@ void EepromRecord::set(const EepromField &field, const std::string &value) {
     if (value.size() >= storage.size())
       throw ToolError(std::string(field.name) + ": text longer than " +
                       std::to_string(storage.size() - 1) + " characters");
+    // The serial-number generator takes exactly two characters as its prefix.
+    if (field.offset == offsetof(KX_PROGRAM_DATA, manufacturer_id) && value.size() != 2)
+      throw ToolError(std::string(field.name) + ": '" + value +
+                      "' must be exactly two characters (the prefix of a generated serial number)");
     storage.fill('\0');
     std::memcpy(storage.data(), value.data(), value.size());
     return;
   }
-  const unsigned long max = field.kind == EepromField::Kind::U8 ? 0xFF : 0xFFFF;
+  const unsigned long max = field.max;
   char *end = nullptr;
   errno = 0;
   unsigned long n = std::strtoul(value.c_str(), &end, 0);

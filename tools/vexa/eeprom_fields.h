@@ -20,6 +20,7 @@ struct EepromField {
   size_t offset;     // into KX_PROGRAM_DATA
   bool programmable; // false for output-only fields
   const char *help;
+  uint32_t max;      // largest value of a number field
 };
 
 const std::vector<EepromField> &eeprom_fields();

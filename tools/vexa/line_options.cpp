@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cctype>
 
+#include "cli_options.h"
 #include "context.h"
 
 namespace vexa_tool {
@@ -41,11 +42,36 @@ FlowSetting parse_flow(const std::string &text) {
   throw ToolError("invalid --flow '" + text + "': expected none, rts-cts, dtr-dsr or xon-xoff");
 }
 
-void LineOptions::add_to(CLI::App &command) {
-  command.add_option("--baud", baud, "Baud rate to set (default: leave unchanged)");
-  command.add_option("--format", format, "Data bits, parity, stop bits, e.g. 8N1 or 7E2");
-  command.add_option("--flow", flow, "Flow control: none, rts-cts, dtr-dsr or xon-xoff");
-  command.add_option("--timeout", timeout_ms, "Read time-out in milliseconds")->capture_default_str();
+namespace {
+
+// A CLI11 check that runs one of the parsers above on the option's text.
+template <typename Parse>
+CLI::Validator parsed_by(Parse parse) {
+  return CLI::Validator(
+      [parse](std::string &text) -> std::string {
+        try {
+          parse(text);
+        } catch (const ToolError &e) {
+          return e.what();
+        }
+        return std::string();
+      },
+      "");
+}
+
+}  // namespace
+
+void LineOptions::add_to(CLI::App &command, const char *timeout_help) {
+  command.add_option("--baud", baud, "Baud rate to set (default: leave unchanged)")
+      ->check(in_range(kMinBaud, kMaxBaud));
+  command.add_option("--format", format, "Data bits, parity, stop bits, e.g. 8N1 or 7E2")
+      ->check(parsed_by(parse_format));
+  command.add_option("--flow", flow, "Flow control: none, rts-cts, dtr-dsr or xon-xoff")
+      ->check(parsed_by(parse_flow));
+  if (timeout_help)
+    command.add_option("--timeout", timeout_ms, timeout_help)
+        ->check(in_range(0, kMaxTimeoutMs))
+        ->capture_default_str();
 }
 
 void LineOptions::apply(KX_HANDLE handle) const {
@@ -54,7 +80,14 @@ void LineOptions::apply(KX_HANDLE handle) const {
   FlowSetting fl{};
   if (!format.empty()) f = parse_format(format);
   if (!flow.empty()) fl = parse_flow(flow);
-  if (baud != 0) check(KX_SetBaudRate(handle, baud), "cannot set baud rate " + std::to_string(baud));
+  if (baud != 0) {
+    KX_STATUS status = KX_SetBaudRate(handle, baud);
+    if (status == KX_ERR_BAUD_RATE)
+      throw ToolError("cannot set baud rate " + std::to_string(baud) +
+                      ": no divisor of the chip comes within 3 % of it (the chip reaches " +
+                      std::to_string(kMinBaud) + " to 3000000 baud, with gaps between the fastest rates)");
+    check(status, "cannot set baud rate " + std::to_string(baud));
+  }
   if (!format.empty())
     check(KX_SetDataCharacteristics(handle, f.word_length, f.stop_bits, f.parity),
           "cannot set line format " + format);

@@ -20,15 +20,20 @@ const char kDefaultChip[] = "r4,serial=VS000001,desc=Simulated chip,eeprom=64";
 
 void usage(FILE *out) {
   std::fprintf(out,
-               "Usage: vexa-sim [--chip CHIP]... [--pty] [--] PROGRAM [ARGS...]\n"
+               "Usage: vexa-sim [--chip CHIP]... [--pty] [--pty-link PATH] [--] PROGRAM [ARGS...]\n"
                "Runs PROGRAM with libvexa talking to simulated chips.\n\n"
-               "  --chip CHIP  add a chip: type[,key=value...] with type single, r2, r4 or dual\n"
-               "               and keys serial, desc, manufacturer, vid, pid, bcd, packet,\n"
-               "               eeprom (64, 128 or 256 words), loopback (0/1); repeatable.\n"
-               "               Without --chip: VEXA_SIM_CHIPS if set, else \"%s\".\n"
-               "  --pty        give every simulated channel a pseudo-terminal (names on stderr)\n"
-               "  --help       show this text\n\n"
-               "VEXA_SIM_LIBDIR overrides the folder of the simulated %s.\n",
+               "  --chip CHIP      add a chip: type[,key=value...] with type single, r2, r4 or\n"
+               "                   dual and keys serial, desc, manufacturer, vid, pid, bcd,\n"
+               "                   packet, eeprom (64, 128 or 256 words), eeprom-file (PATH of\n"
+               "                   a raw image kept across runs), loopback (0/1); repeatable.\n"
+               "                   Without --chip: VEXA_SIM_CHIPS if set (\"\" means no chip),\n"
+               "                   else \"%s\".\n"
+               "  --pty            give every simulated channel a pseudo-terminal (names on stderr)\n"
+               "  --pty-link PATH  --pty, plus a symbolic link to each pseudo-terminal: PATH for\n"
+               "                   a single-channel chip, PATH-A and PATH-B for a dual one (chips\n"
+               "                   after the first add their number: PATH-1, PATH-1-A, ...)\n"
+               "  --help           show this text\n\n"
+               "VEXA_SIM_LIBDIR overrides the folder of the simulated %s. See vexa-sim(1).\n",
                kDefaultChip, kSimLibrary);
 }
 
@@ -53,23 +58,25 @@ std::string find_sim_folder() {
   return std::string();
 }
 
-// Lets the simulator's own parser judge each description, so that a typo is
-// reported here rather than as an empty bus inside the program.
+// Lets the simulator's own parser judge a description, so that a typo is
+// reported here, naming the bad part, rather than as an empty bus inside the
+// program.
 bool chip_text_valid(const std::string &folder, const std::string &chip, std::string &why) {
   void *sim = dlopen((folder + "/" + kSimLibrary).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!sim) {
     why = dlerror();
     return false;
   }
-  using AddChips = int (*)(const char *);
+  using AddChips = int (*)(const char *, char *, size_t);
   using Reset = void (*)();
-  auto add = reinterpret_cast<AddChips>(dlsym(sim, "vexa_sim_add_chips_from_text"));
+  auto add = reinterpret_cast<AddChips>(dlsym(sim, "vexa_sim_add_chips_checked"));
   auto reset = reinterpret_cast<Reset>(dlsym(sim, "vexa_sim_reset"));
   bool ok = true;
   if (add && reset) {
-    ok = add(chip.c_str()) > 0;
+    char message[512] = {0};
+    ok = add(chip.c_str(), message, sizeof message) >= 0;
     reset();
-    if (!ok) why = "not a valid chip description";
+    if (!ok) why = message;
   }
   dlclose(sim);
   return ok;
@@ -80,6 +87,7 @@ bool chip_text_valid(const std::string &folder, const std::string &chip, std::st
 int main(int argc, char **argv) {
   std::vector<std::string> chips;
   bool pty = false;
+  std::string pty_link;
   int i = 1;
   for (; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -91,6 +99,12 @@ int main(int argc, char **argv) {
       return 0;
     } else if (arg == "--pty") {
       pty = true;
+    } else if (arg == "--pty-link" && i + 1 < argc) {
+      pty = true;
+      pty_link = argv[++i];
+    } else if (arg.compare(0, 11, "--pty-link=") == 0) {
+      pty = true;
+      pty_link = arg.substr(11);
     } else if (arg == "--chip" && i + 1 < argc) {
       chips.push_back(argv[++i]);
     } else if (arg.compare(0, 7, "--chip=") == 0) {
@@ -114,18 +128,31 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "vexa-sim: cannot find the simulated %s (set VEXA_SIM_LIBDIR)\n", kSimLibrary);
     return 1;
   }
+  // The simulator starts its pty bridge when it is loaded with VEXA_SIM_PTY
+  // set; the checks below load it into this process, which must not.
+  const char *inherited_pty = std::getenv("VEXA_SIM_PTY");
+  if (inherited_pty) {
+    pty = true;
+    unsetenv("VEXA_SIM_PTY");
+  }
   std::string chip_text;
   for (const std::string &chip : chips) {
     std::string why;
     if (!chip_text_valid(folder, chip, why)) {
-      std::fprintf(stderr, "vexa-sim: invalid --chip '%s': %s\n", chip.c_str(), why.c_str());
+      std::fprintf(stderr, "vexa-sim: invalid --chip: %s\n", why.c_str());
       return 2;
     }
     chip_text += (chip_text.empty() ? "" : ";") + chip;
   }
-  if (chip_text.empty()) {
+  if (chips.empty()) {
+    // Set but empty means a bus without chips; unset means the default chip.
     const char *inherited = std::getenv("VEXA_SIM_CHIPS");
-    chip_text = inherited && *inherited ? inherited : kDefaultChip;
+    chip_text = inherited ? inherited : kDefaultChip;
+    std::string why;
+    if (inherited && !chip_text_valid(folder, chip_text, why)) {
+      std::fprintf(stderr, "vexa-sim: invalid VEXA_SIM_CHIPS: %s\n", why.c_str());
+      return 2;
+    }
   }
 
   std::string path = folder;
@@ -133,8 +160,8 @@ int main(int argc, char **argv) {
     if (*old) path += std::string(":") + old;
   setenv("LD_LIBRARY_PATH", path.c_str(), 1);
   setenv("VEXA_SIM_CHIPS", chip_text.c_str(), 1);
-  if (pty)
-    setenv("VEXA_SIM_PTY", "1", 1);
+  if (pty) setenv("VEXA_SIM_PTY", "1", 1);
+  if (!pty_link.empty()) setenv("VEXA_SIM_PTY_LINK", pty_link.c_str(), 1);
 
   execvp(argv[i], argv + i);
   std::fprintf(stderr, "vexa-sim: cannot run %s: %s\n", argv[i], std::strerror(errno));

@@ -1,0 +1,87 @@
+import asyncio
+import time
+
+import pytest
+
+import vexa
+import vexa.aio
+
+
+def run(coroutine, timeout=5):
+    return asyncio.run(asyncio.wait_for(coroutine, timeout))
+
+
+def test_reads_from_two_channels_at_once(sim):
+    sim.add("dual,serial=VX2001")
+
+    async def scenario():
+        a = await vexa.aio.open(serial="VX2001 A")
+        b = await vexa.aio.open(serial="VX2001 B")
+        async with a, b:
+            reads = asyncio.gather(a.readexactly(6), b.readuntil(b"\n"))
+            await asyncio.sleep(0.05)  # both are waiting now
+            sim.queue_rx(b"line\n", channel=1)
+            sim.queue_rx(b"abc", channel=0)
+            await asyncio.sleep(0.05)
+            sim.queue_rx(b"def", channel=0)
+            return await reads
+
+    assert run(scenario()) == [b"abcdef", b"line\n"]
+
+
+def test_read_write_drain_and_partial_reads(sim):
+    sim.add("r4,serial=S,loopback=1")
+
+    async def scenario():
+        async with await vexa.aio.open(serial="S") as stream:
+            stream.write(b"hello world")
+            await stream.drain()
+            first = await stream.readexactly(5)
+            rest = b""
+            while len(rest) < 6:
+                rest += await stream.read(100)
+            return first, rest, await stream.read(0)
+
+    assert run(scenario()) == (b"hello", b" world", b"")
+
+
+def test_readuntil_limit_and_one_reader_at_a_time(sim):
+    sim.add("r4,serial=S")
+
+    async def scenario():
+        async with await vexa.aio.open(serial="S", limit=8) as stream:
+            sim.queue_rx(b"0123456789")
+            with pytest.raises(asyncio.LimitOverrunError):
+                await stream.readuntil(b"\n")
+            assert await stream.readexactly(10) == b"0123456789"  # nothing was lost
+            waiting = asyncio.ensure_future(stream.read(1))
+            await asyncio.sleep(0.01)
+            with pytest.raises(RuntimeError):
+                await stream.read(1)
+            sim.queue_rx(b"z")
+            return await waiting
+
+    assert run(scenario()) == b"z"
+
+
+def test_modem_changes_wake_their_waiter_and_do_not_spin_a_read(sim):
+    sim.add("r4,serial=S")
+
+    async def scenario():
+        async with await vexa.aio.open(serial="S") as stream:
+            waiter = asyncio.ensure_future(stream.wait_modem_change())
+            await asyncio.sleep(0.02)
+            sim.set_status(0x10)
+            status = await waiter
+            # A change during a read is marked seen, so the read sleeps on.
+            reading = asyncio.ensure_future(stream.read(1))
+            began = time.process_time()
+            await asyncio.sleep(0.02)
+            sim.set_status(0x30)
+            await asyncio.sleep(0.2)
+            cpu = time.process_time() - began
+            sim.queue_rx(b"d")
+            return status, cpu, await reading
+
+    status, cpu, data = run(scenario())
+    assert status & 0x10 and cpu < 0.03 and data == b"d"  # a spinning loop burns ~0.1 s

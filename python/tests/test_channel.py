@@ -1,0 +1,220 @@
+import select
+import threading
+import time
+
+import pytest
+
+import vexa
+from conftest import FAULT_BULK_WRITE, FAULT_CONTROL
+
+DUAL_AND_SINGLE = "dual,serial=VX2001,desc=Twin;r4,serial=VS0001,desc=Solo"
+
+
+def test_listing_names_every_channel_with_its_identity(sim):
+    sim.add(DUAL_AND_SINGLE + ";r4,desc=Nameless")
+    found = vexa.list_channels()
+    assert [(c.index, c.serial, c.description, c.type, c.product_id) for c in found] == [
+        (0, "VX2001 A", "Twin A", vexa.DeviceType.DUAL, 0x6010),
+        (1, "VX2001 B", "Twin B", vexa.DeviceType.DUAL, 0x6010),
+        (2, "VS0001", "Solo", vexa.DeviceType.BCD0400, 0x6001),
+        (3, None, "Nameless", None, None),
+    ]
+    assert found[0].vendor_id == 0x0403
+    with pytest.raises(AttributeError):
+        found[0].index = 5  # frozen
+
+
+@pytest.mark.parametrize("selector, serial", [
+    (dict(index=1), "VX2001 B"),
+    (dict(serial="VX2001 B"), "VX2001 B"),
+    (dict(serial="VX2001"), "VX2001 A"),
+    (dict(description="Solo"), "VS0001"),
+])
+def test_open_by_each_selector(sim, selector, serial):
+    sim.add(DUAL_AND_SINGLE)
+    with vexa.open(**selector) as ch:
+        assert ch.serial == serial
+
+
+@pytest.mark.parametrize("selector, error", [
+    (dict(index=3), vexa.NotFoundError),
+    (dict(index=-1), vexa.NotFoundError),
+    (dict(serial="NOPE"), vexa.NotFoundError),
+    (dict(serial="VX2001 C"), vexa.NotOpenedError),
+    (dict(), ValueError),
+    (dict(index=0, serial="VX2001"), ValueError),
+])
+def test_open_failures(sim, selector, error):
+    sim.add(DUAL_AND_SINGLE)
+    with pytest.raises(error):
+        vexa.open(**selector)
+
+
+def test_busy_channel_and_chip_attached_after_a_scan(sim):
+    sim.add("r4,serial=FIRST")
+    with vexa.open(serial="FIRST"):
+        with pytest.raises(vexa.NotOpenedError):
+            vexa.open(serial="FIRST")
+    sim.add("r4,serial=LATER")  # open rescans, so this one is found
+    with vexa.open(serial="LATER") as ch:
+        assert ch.serial == "LATER"
+
+
+def test_close_is_idempotent_and_use_after_close_raises(sim):
+    sim.add("r4,serial=S")
+    ch = vexa.open(serial="S")
+    ch.close()
+    ch.close()
+    assert ch.closed
+    for use in (lambda: ch.read(1), lambda: ch.write(b"x"), lambda: ch.in_waiting,
+                lambda: setattr(ch, "dtr", True), lambda: ch.eeprom.erase(), ch.fileno):
+        with pytest.raises(ValueError):
+            use()
+
+
+@pytest.mark.parametrize("queued, size, timeout, expected, min_s, max_s", [
+    (b"abcdef", 4, None, b"abcd", 0, 1),       # enough buffered: at once
+    (b"ab", 5, 0, b"ab", 0, 0.1),               # non-blocking: what is there
+    (b"abc", 10, 0.3, b"abc", 0.28, 2),         # time-out: partial, no error
+    (b"xy", 0, None, b"", 0, 0.1),
+])
+@pytest.mark.parametrize("into_result", [True, False])
+def test_read_time_outs(sim, monkeypatch, into_result, queued, size, timeout, expected, min_s,
+                        max_s):
+    if not into_result:  # the copying path of interpreters other than CPython
+        monkeypatch.setattr(vexa.channel, "_new_bytes", None)
+    sim.add("r4,serial=S")
+    with vexa.open(serial="S") as ch:
+        if queued:
+            sim.queue_rx(queued)
+            while ch.in_waiting < len(queued):
+                time.sleep(0.005)
+        began = time.monotonic()
+        assert ch.read(size, timeout=timeout) == expected
+        assert min_s <= time.monotonic() - began <= max_s
+
+
+def test_blocking_read_waits_for_every_byte_until_a_purge_ends_it(sim):
+    sim.add("r4,serial=S")
+    with vexa.open(serial="S") as ch:
+        result = []
+        reader = threading.Thread(target=lambda: result.append(ch.read(4)))
+        reader.start()
+        sim.queue_rx(b"12")
+        reader.join(0.3)
+        assert reader.is_alive()  # two of four bytes: still waiting
+        ch.reset_input_buffer()
+        reader.join(2)
+        assert result == [b"12"] and sim.state().rx_purges >= 1
+
+
+def test_write_counts_and_delivers_bytes(sim):
+    sim.add("r4,serial=S")
+    with vexa.open(serial="S") as ch:
+        payload = bytes(range(256)) * 40
+        assert ch.write(bytearray(payload)) == len(payload)
+        assert ch.write(b"") == 0
+        got = b""
+        while len(got) < len(payload):
+            got += sim.take_tx()
+        assert got == payload
+
+
+def test_loopback_and_readinto(sim):
+    sim.add("r4,serial=S,loopback=1")
+    with vexa.open(serial="S") as ch:
+        ch.write(b"echo")
+        buffer = bytearray(8)
+        assert ch.readinto(memoryview(buffer)[:4], timeout=1) == 4
+        assert buffer[:4] == b"echo"
+
+
+def test_configure_reaches_the_chip(sim):
+    sim.add("r4,serial=S")
+    with vexa.open(serial="S") as ch:
+        ch.configure(baudrate=115200, bytesize=7, parity=vexa.Parity.EVEN, stopbits=2,
+                     flow=vexa.Flow.XON_XOFF)
+        state = sim.state()
+        assert (state.line_control, state.flow_mode, state.flow_chars) == (0x1207, 0x0400, 0x1311)
+        assert (ch.baudrate, ch.bytesize, ch.parity, ch.stopbits, ch.flow) == (
+            115200, 7, vexa.Parity.EVEN, 2, vexa.Flow.XON_XOFF)
+        divisor = state.divisor
+        ch.baudrate = 9600
+        assert sim.state().divisor != divisor
+        ch.parity = vexa.Parity.NONE  # other settings stay
+        assert sim.state().line_control == 0x1007
+
+
+@pytest.mark.parametrize("settings, error", [
+    (dict(bytesize=6), ValueError),
+    (dict(stopbits=1.5), ValueError),
+    (dict(baudrate=0), ValueError),
+    (dict(parity=9), ValueError),
+    (dict(baudrate=50_000_000), vexa.ParameterError),
+])
+def test_configure_refuses_what_the_chip_cannot_do(sim, settings, error):
+    sim.add("r4,serial=S")
+    with vexa.open(serial="S") as ch:
+        with pytest.raises(error):
+            ch.configure(**settings)
+        assert (ch.baudrate, ch.bytesize, ch.stopbits, ch.parity) == (9600, 8, 1, vexa.Parity.NONE)
+
+
+def test_modem_lines(sim):
+    sim.add("r4,serial=S")
+    with vexa.open(serial="S") as ch:
+        ch.dtr, ch.rts = True, True
+        assert (sim.state().dtr, sim.state().rts) == (1, 1)
+        ch.dtr = False
+        assert (sim.state().dtr, ch.dtr, ch.rts) == (0, False, True)
+        assert not ch.modem_changed
+        sim.set_status(0x10 | 0x80)  # CTS and CD
+        deadline = time.monotonic() + 2
+        while not ch.modem_changed and time.monotonic() < deadline:
+            time.sleep(0.005)
+        assert (ch.cts, ch.dsr, ch.ri, ch.cd) == (True, False, False, True)
+        assert not ch.modem_changed
+
+
+def test_break_latency_and_bit_mode(sim):
+    sim.add("r4,serial=S;r2,serial=OLD")
+    with vexa.open(serial="S") as ch:
+        ch.configure(bytesize=8)
+        ch.break_condition = True
+        assert sim.state().line_control == 0x4008
+        ch.send_break(0.01)
+        assert sim.state().line_control == 0x0008 and not ch.break_condition
+        ch.latency_timer = 2
+        assert ch.latency_timer == 2 == sim.state().latency_timer
+        ch.set_bit_mode(0x0F, 0x01)
+        assert (sim.state().bit_mask, sim.state().bit_mode) == (0x0F, 0x01)
+    with vexa.open(serial="OLD") as old:
+        with pytest.raises(vexa.UnsupportedError):
+            old.latency_timer = 2
+        with pytest.raises(vexa.UnsupportedError):
+            old.set_bit_mode(0, 0)
+
+
+def test_library_failures_raise_their_family(sim):
+    sim.add("r4,serial=S")
+    with vexa.open(serial="S") as ch:
+        sim.fault(FAULT_CONTROL, request=1)  # modem-control request
+        with pytest.raises(vexa.VexaIOError) as caught:
+            ch.dtr = True
+        assert caught.value.status == 4 and caught.value.name == "KX_ERR_IO"
+        assert "KX_SetDtr" in str(caught.value) and not ch.dtr
+        sim.fault(FAULT_BULK_WRITE)
+        with pytest.raises(vexa.VexaIOError) as caught:
+            ch.write(b"lost")
+        assert caught.value.status == 10
+
+
+def test_fileno_works_with_select(sim):
+    sim.add("r4,serial=S")
+    with vexa.open(serial="S") as ch:
+        fd = ch.fileno()
+        assert select.select([fd], [], [], 0)[0] == []
+        sim.queue_rx(b"hi")
+        assert select.select([fd], [], [], 2)[0] == [fd]
+        assert ch.read(2) == b"hi"
+        assert select.select([fd], [], [], 0)[0] == []

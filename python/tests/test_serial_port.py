@@ -1,0 +1,144 @@
+"""pyserial's documented semantics on a vexa:// port."""
+import ctypes
+import time
+
+import pytest
+import serial
+
+import vexa  # noqa: F401  (registers the URL handler)
+from conftest import FAULT_BULK_WRITE, _sim
+
+CHIPS = "dual,serial=VX2001,desc=Twin;r4,serial=VS0001"
+
+
+@pytest.fixture
+def port(sim):
+    sim.add(CHIPS)
+    with serial.serial_for_url("vexa://VX2001%20B", baudrate=115200, timeout=1) as opened:
+        yield opened
+
+
+def wait_queued(port, n):
+    deadline = time.monotonic() + 2
+    while port.in_waiting < n and time.monotonic() < deadline:
+        time.sleep(0.005)
+    assert port.in_waiting == n
+
+
+@pytest.mark.parametrize("url, serial_number", [
+    ("vexa://VX2001%20B", "VX2001 B"), ("vexa://VX2001 B", "VX2001 B"),
+    ("vexa://VX2001", "VX2001 A"), ("vexa://#2", "VS0001"), ("VEXA://#1", "VX2001 B"),
+])
+def test_urls_name_channels(sim, url, serial_number):
+    sim.add(CHIPS)
+    with serial.serial_for_url(url) as port:
+        assert port.is_open and port._channel.serial == serial_number
+
+
+@pytest.mark.parametrize("url", ["vexa://", "vexa://#", "vexa://#x", "vexa://NOPE", "vexa://#9"])
+def test_bad_urls_raise_serial_exception(sim, url):
+    sim.add(CHIPS)
+    with pytest.raises(serial.SerialException):
+        serial.serial_for_url(url)
+
+
+def test_opening_applies_settings_and_lines(sim):
+    sim.add(CHIPS)
+    port = serial.serial_for_url("vexa://VX2001", baudrate=115200, bytesize=7,
+                                 parity=serial.PARITY_ODD, stopbits=2, rtscts=True,
+                                 do_not_open=True)
+    assert not port.is_open
+    port.open()
+    state = sim.state()
+    assert (state.line_control, state.flow_mode, state.dtr, state.rts) == (0x1107, 0x0100, 1, 0)
+    port.baudrate = 9600  # changes on the open port reach the chip
+    port.parity = serial.PARITY_NONE
+    port.rtscts, port.xonxoff = False, True
+    state2 = sim.state()
+    assert (state2.line_control, state2.flow_mode) == (0x1007, 0x0400)
+    assert state2.divisor != state.divisor
+    with pytest.raises(ValueError):
+        port.bytesize = 5
+    with pytest.raises(ValueError):
+        port.dsrdtr = True  # a second flow mode beside XON/XOFF
+    port.dsrdtr = False
+    port.close()
+    assert not port.is_open
+    port.close()
+    with pytest.raises(serial.PortNotOpenError):
+        port.read(1)
+    port.open()
+    assert port.is_open
+    port.close()
+
+
+@pytest.mark.parametrize("timeout, queued, size, expected, min_s, max_s", [
+    (None, b"abc", 3, b"abc", 0, 1),
+    (0, b"ab", 5, b"ab", 0, 0.1),
+    (0, b"", 5, b"", 0, 0.1),
+    (0.2, b"ab", 5, b"ab", 0.18, 2),
+    (0.2, b"abcdef", 4, b"abcd", 0, 0.15),
+])
+def test_read_follows_the_timeout(port, sim, timeout, queued, size, expected, min_s, max_s):
+    port.timeout = timeout
+    if queued:
+        sim.queue_rx(queued, channel=1)
+        wait_queued(port, len(queued))
+    began = time.monotonic()
+    assert port.read(size) == expected
+    assert min_s <= time.monotonic() - began <= max_s
+
+
+def test_line_reading_and_iteration(port, sim):
+    sim.queue_rx(b"one\ntwo\r\nthree>rest", channel=1)
+    wait_queued(port, 19)
+    port.timeout = 0.1
+    assert port.readline() == b"one\n"
+    assert port.read_until(b"\r\n") == b"two\r\n"
+    assert port.read_until(b">") == b"three>"
+    assert port.read_until(b">") == b"rest"  # time-out: what arrived
+    sim.queue_rx(b"a\nb\n", channel=1)
+    wait_queued(port, 4)
+    assert list(port) == [b"a\n", b"b\n"]
+
+
+def test_write_flush_and_resets(port, sim):
+    assert port.write(b"hello") == 5
+    assert port.write(bytearray(b"!")) == 1
+    port.flush()
+    assert sim.take_tx(channel=1) == b"hello!"
+    sim.queue_rx(b"junk", channel=1)
+    wait_queued(port, 4)
+    port.reset_input_buffer()
+    assert port.in_waiting == 0
+    purges = sim.state(channel=1).tx_purges
+    port.reset_output_buffer()
+    assert sim.state(channel=1).tx_purges == purges + 1
+
+
+def test_short_writes_are_finished_or_time_out(port, sim):
+    _sim.vexa_sim_set_write_limit(0, 1, ctypes.c_int(1))  # one byte per transfer
+    assert port.write(b"x" * 100) == 100  # no write timeout: sends it all
+    assert sim.take_tx(channel=1) == b"x" * 100
+    port.write_timeout = 0
+    with pytest.raises(serial.SerialTimeoutException):
+        port.write(b"more")
+    sim.fault(FAULT_BULK_WRITE)
+    port.write_timeout = None
+    with pytest.raises(serial.SerialException):
+        port.write(b"lost")
+
+
+def test_modem_lines_and_break(port, sim):
+    port.dtr, port.rts = False, True
+    state = sim.state(channel=1)
+    assert (state.dtr, state.rts) == (0, 1)
+    port.break_condition = True
+    assert sim.state(channel=1).line_control & 0x4000
+    port.break_condition = False
+    assert not sim.state(channel=1).line_control & 0x4000
+    sim.set_status(0x20 | 0x40, channel=1)  # DSR and RI
+    deadline = time.monotonic() + 2
+    while not port.dsr and time.monotonic() < deadline:
+        time.sleep(0.005)
+    assert (port.cts, port.dsr, port.ri, port.cd) == (False, True, True, False)
