@@ -8,7 +8,9 @@
 #include <usb.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 #include "vexa.h"
 
@@ -60,8 +62,16 @@ struct norvec_device {
   // Room the reader thread waits for in rx_space (0: it is not waiting), so
   // that taking bytes wakes it only once that much is free. Guarded by rx_lock.
   uint32_t rx_room_wanted = 0;
+  // Receive purges so far, raised under rx_lock. The reader thread notes it
+  // before each transfer and drops what that transfer brings when a purge
+  // came in between: those bytes were received before the purge.
+  std::atomic<uint32_t> rx_purges{0};
 
   // Settings block: shadows of the last settings the chip acknowledged.
+  // Guarded by control_lock, which a setting call holds from its request to
+  // its shadow update, so that two threads setting the same thing leave the
+  // shadow as the chip ended up. The reader thread never takes it.
+  std::mutex control_lock;
   uint32_t baud_rate = 0;
   uint8_t line_control[3] = {};
   uint8_t flow_control[4] = {};
@@ -72,7 +82,8 @@ struct norvec_device {
   uint16_t flow_control_value = 0;
   uint16_t line_control_value = 0;
 
-  // Event block.
+  // Event block. A registration writes its fields under control_lock, so
+  // that two at once cannot mix; the reader thread reads the atomics alone.
   norvec_device *event_owner = nullptr;
   std::atomic<uint32_t> event_mask{0};
   std::atomic<_EVENT_HANDLE *> event_handle{nullptr};
@@ -82,6 +93,12 @@ struct norvec_device {
   // modem or line status change is waiting for KX_GetModemStatus.
   std::atomic<EventFd *> event_fd{nullptr};
   std::atomic<bool> status_unread{false};
+  // The event object the reader thread is signalling right now (null: none),
+  // guarded by event_lock: a registration change waits on event_idle until
+  // the reader has left the object it replaces.
+  std::mutex event_lock;
+  std::condition_variable event_idle;
+  _EVENT_HANDLE *event_in_use = nullptr;
 
   // Transfer parameters.
   uint32_t max_packet_size = 0;
@@ -94,6 +111,9 @@ struct norvec_device {
   uint8_t *read_dest = nullptr;
   uint32_t *read_returned = nullptr;
   uint32_t read_pending = 0;
+  // Held by the KX_Read in progress: a second one on another thread is
+  // refused instead of taking over the request slot of the first.
+  std::atomic<bool> read_in_progress{false};
   // Set when a KX_Read starts waiting, so that a reader paused by
   // KX_StopInTask wakes to serve it from the ring.
   std::atomic<bool> read_waiting{false};

@@ -9,8 +9,9 @@
  * KX_OpenEx, KX_SetVIDPID) share process-wide scan state and must be called
  * from one thread at a time. On an open handle, control, write and EEPROM
  * calls may run beside the handle's background reader thread; at most one
- * KX_Read may be in progress per handle, and KX_Close must not race another
- * call on the same handle.
+ * KX_Read may be in progress per handle (a second one is refused with
+ * KX_ERR_OTHER), and KX_Close must not race another call on the same handle.
+ * A process may end (return from main, exit()) with handles open in any state.
  */
 #ifndef VEXA_H
 #define VEXA_H
@@ -229,10 +230,17 @@ KX_API KX_STATUS KX_Open(int index, KX_HANDLE *handle);
 
 /* Opens the channel whose serial number (KX_MATCH_SERIAL) or description
  * (KX_MATCH_DESCRIPTION) begins the name; a trailing " A"/" B" picks the channel.
- * Statuses as KX_Open; KX_ERR_NOT_OPENED for a channel letter other than A or B. */
+ * Statuses as KX_Open; KX_ERR_NOT_OPENED for a channel letter other than A or B.
+ * The first chip in bus order whose string begins the name wins: with "VX2001"
+ * and "VX2001A" attached, "VX2001A" opens channel A of VX2001. A name that only
+ * starts like a chip's string ("AB12" with "AB1" earlier) gives
+ * KX_ERR_NOT_OPENED, not KX_ERR_NOT_FOUND. To open reliably, list the channels,
+ * open by index and confirm with KX_GetDeviceInfo. */
 KX_API KX_STATUS KX_OpenEx(const char *name, uint32_t flags, KX_HANDLE *handle);
 
-/* Stops the reader thread, releases the interface and frees the handle. KX_OK, KX_ERR_PARAMETER. */
+/* Stops the reader thread, releases the interface and frees the handle. KX_OK, KX_ERR_PARAMETER.
+ * Waits for the reader's bulk read to end: up to about 5 s on a channel whose chip
+ * sends nothing. Afterwards the library no longer touches a registered event object. */
 KX_API KX_STATUS KX_Close(KX_HANDLE handle);
 
 /* Sets the user row of the acceptance table; a zero argument keeps its half. Always KX_OK. */
@@ -250,24 +258,40 @@ KX_API void my_fini(void);
  * Reads n bytes. Returns at once when they are buffered; otherwise waits up to
  * the read time-out (0 = no limit). KX_OK (all bytes, or fewer when a receive
  * purge ended the wait), KX_ERR_IO (time-out: *returned counts the bytes that
- * did arrive), KX_ERR_PARAMETER. A zero-length read leaves *returned untouched.
+ * did arrive), KX_ERR_OTHER (another KX_Read is in progress on this handle:
+ * nothing is read, *returned is untouched, the other read goes on),
+ * KX_ERR_PARAMETER. A zero-length read leaves *returned untouched.
+ * A time-out shorter than the latency timer may end the read with *returned 0
+ * although bytes are buffered: the reader thread hands bytes over between its
+ * transfers. After the chip is unplugged reads only time out, and a read with
+ * no time-out never ends: use finite time-outs where a chip may vanish. While
+ * the caller holds its registered event object's mutex, a read with a finite
+ * time-out returns within it, but one without a time-out may never return.
  */
 KX_API KX_STATUS KX_Read(KX_HANDLE handle, void *buffer, uint32_t n, uint32_t *returned);
 
 /* Sends n bytes in 4096-byte bulk transfers. KX_OK (*written = bytes the bus
- * accepted), KX_ERR_WRITE (*written untouched), KX_ERR_PARAMETER. */
+ * accepted), KX_ERR_WRITE (*written untouched), KX_ERR_PARAMETER.
+ * Writes from two threads interleave at 4096-byte boundaries. After a short
+ * transfer the accepted bytes are not a prefix of the buffer (each chunk starts
+ * at its own 4096-byte offset); after KX_ERR_WRITE the chunks before the failed
+ * one have gone out although *written does not say so. */
 KX_API KX_STATUS KX_Write(KX_HANDLE handle, const void *buffer, uint32_t n, uint32_t *written);
 
 /* Read time-out for later KX_Read calls; a non-zero write time-out bounds each write transfer. */
 KX_API KX_STATUS KX_SetTimeouts(KX_HANDLE handle, uint32_t read_timeout_ms, uint32_t write_timeout_ms);
 
-/* Bytes waiting in the receive ring. */
+/* Bytes waiting in the receive ring. Still succeeds after the chip is unplugged. */
 KX_API KX_STATUS KX_GetQueueStatus(KX_HANDLE handle, uint32_t *queued);
 
 /* Queued receive bytes, transmit bytes (always 0) and the event status, which is cleared. */
 KX_API KX_STATUS KX_GetStatus(KX_HANDLE handle, uint32_t *rx_bytes, uint32_t *tx_bytes, uint32_t *events);
 
-/* Registers an event object (may be null) for the events in mask; mask 0 turns notification off. */
+/* Registers an event object (may be null) for the events in mask; mask 0 turns notification off.
+ * The object must stay valid while registered: until notification is switched off
+ * for it (mask 0, or another object registered) or the handle is closed; this call
+ * and KX_Close return only once the library has let go of it. A modem-status
+ * change that arrives while KX_EVENT_RX_DATA is pending raises no event of its own. */
 KX_API KX_STATUS KX_SetEventNotification(KX_HANDLE handle, uint32_t mask, _EVENT_HANDLE *event);
 
 /* Returns and clears the event status word. */
@@ -280,7 +304,9 @@ KX_API KX_STATUS KX_WaitOnMask(KX_HANDLE handle, uint32_t *mask);
 /* Accepted for compatibility; changes nothing. Always KX_OK. */
 KX_API KX_STATUS KX_SetUSBParameters(KX_HANDLE handle, uint32_t in_transfer_size, uint32_t out_transfer_size);
 
-/* Pause / resume bulk-in streaming of every handle in the process; buffered bytes stay readable. */
+/* Pause / resume bulk-in streaming of every handle in the process; buffered bytes stay readable.
+ * The pause is process-wide whichever handle is passed, and stays in force after
+ * that handle is closed, until KX_RestartInTask is called on any handle. */
 KX_API KX_STATUS KX_StopInTask(KX_HANDLE handle);
 KX_API KX_STATUS KX_RestartInTask(KX_HANDLE handle);
 
@@ -303,7 +329,8 @@ KX_API KX_STATUS KX_ClrRts(KX_HANDLE handle);
 /* Event character and error character with their enables. */
 KX_API KX_STATUS KX_SetChars(KX_HANDLE handle, unsigned char first_char, unsigned char first_enable,
                              unsigned char second_char, unsigned char second_enable);
-/* mask: KX_PURGE_RX, KX_PURGE_TX or both. A receive purge empties the ring and ends a waiting KX_Read. */
+/* mask: KX_PURGE_RX, KX_PURGE_TX or both. A receive purge discards everything received
+ * before it and ends a waiting KX_Read; on an unplugged chip it fails and cancels nothing. */
 KX_API KX_STATUS KX_Purge(KX_HANDLE handle, unsigned long mask);
 KX_API KX_STATUS KX_SetBreakOn(KX_HANDLE handle);
 KX_API KX_STATUS KX_SetBreakOff(KX_HANDLE handle);
@@ -314,7 +341,8 @@ KX_API KX_STATUS KX_SetLatencyTimer(KX_HANDLE handle, unsigned char milliseconds
 KX_API KX_STATUS KX_GetLatencyTimer(KX_HANDLE handle, unsigned char *milliseconds);
 KX_API KX_STATUS KX_SetBitMode(KX_HANDLE handle, unsigned char mask, unsigned char mode);
 KX_API KX_STATUS KX_GetBitMode(KX_HANDLE handle, unsigned char *value);
-/* Last modem status (KX_MODEM_x bits); clears KX_EVENT_MODEM_CHANGED. No request is sent. */
+/* Last modem status (KX_MODEM_x bits); clears KX_EVENT_MODEM_CHANGED. No request is sent,
+ * so it still succeeds after the chip is unplugged (with the last status seen). */
 KX_API KX_STATUS KX_GetModemStatus(KX_HANDLE handle, unsigned long *modem_status);
 /*
  * Device type, (idVendor << 16 | idProduct), serial number (buffer of 19 bytes)
@@ -340,7 +368,8 @@ KX_API KX_STATUS KX_EraseEE(KX_HANDLE handle);
 
 /* Erases and programs the whole configuration, then verifies it. KX_OK,
  * KX_ERR_PARAMETER, KX_ERR_RESOURCES, KX_ERR_OTHER (texts too long),
- * KX_ERR_EE_ERASE, KX_ERR_EE_WRITE. */
+ * KX_ERR_EE_ERASE, KX_ERR_EE_WRITE. A generated serial number changes only every
+ * two seconds: chips programmed within the same two seconds get the same one. */
 KX_API KX_STATUS KX_EE_Program(KX_HANDLE handle, KX_PROGRAM_DATA *data);
 /* Decodes the EEPROM. KX_OK, KX_ERR_PARAMETER, KX_ERR_RESOURCES, KX_ERR_EE_READ,
  * KX_ERR_EE_ABSENT, KX_ERR_EE_BLANK; the record is untouched on failure. */

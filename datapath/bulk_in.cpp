@@ -3,6 +3,7 @@
 // application's events and serves a waiting KX_Read.
 #include "bulk_in.h"
 
+#include <errno.h>
 #include <time.h>
 
 #include <algorithm>
@@ -30,6 +31,9 @@ constexpr uint32_t kRoomWaitMs = 50;
 // Back-off after consecutive failed or empty transfers: an unplugged device
 // fails at once, and retrying without a pause would spin a core.
 constexpr uint32_t kMaxBackoffMs = 100;
+// How long the reader waits for an application's event mutex before it
+// checks again whether the object is still registered.
+constexpr long kEventLockSliceMs = 20;
 
 enum class ReaderState { Start, Check, Allocate, Stream, Recover, Exit };
 
@@ -109,6 +113,8 @@ class Reader {
     ProcessRead(device_);
     uint32_t room = FreeSpace();
 
+    // A receive purge since the held-back payload arrived discarded it.
+    if (held_count_ != 0 && device_->rx_purges.load() != held_purges_) held_count_ = 0;
     if (held_count_ != 0 && room >= held_count_) {
       // The held-back payload enters the ring as a packet of its own, led by
       // the status bytes of the packet it came from.
@@ -116,7 +122,8 @@ class Reader {
       const uint8_t line = buffer_[1];
       buffer_[held_offset_ - 2] = modem;
       buffer_[held_offset_ - 1] = line;
-      ProcessBulkInData(device_, buffer_ + held_offset_ - 2, static_cast<int>(held_count_ + 2));
+      ProcessBulkInDataSince(device_, buffer_ + held_offset_ - 2, static_cast<int>(held_count_ + 2),
+                             held_purges_);
       held_count_ = 0;
       room = FreeSpace();
     }
@@ -141,6 +148,10 @@ class Reader {
                                   kBulkReadTimeoutMs);
     if (got <= 0)
       VEXA_DEBUG_LOG("bulk read endpoint 0x%02x length %u -> %d", device_->in_endpoint, length, got);
+    // What the transfer brought was received by now: a purge from here on
+    // until it is stored discards it. (A purge while the transfer was still
+    // open emptied the chip, so the bytes that ended it came after.)
+    const uint32_t purges = device_->rx_purges.load();
     if (got < 0) return ReaderState::Recover;
     if (got == 0) {
       // A stalled endpoint or a vanished device answers at once with nothing;
@@ -154,9 +165,10 @@ class Reader {
       // More payload than room: store what fits, keep the rest in our buffer.
       held_offset_ = room + 2;
       held_count_ = static_cast<uint32_t>(now) - held_offset_;
+      held_purges_ = purges;
       now = static_cast<int>(held_offset_);
     }
-    ProcessBulkInData(device_, buffer_, now);
+    ProcessBulkInDataSince(device_, buffer_, now, purges);
     return ReaderState::Stream;
   }
 
@@ -215,6 +227,7 @@ class Reader {
   uint32_t bytes_per_transfer_ = 0;
   uint32_t held_count_ = 0;
   uint32_t held_offset_ = 0;
+  uint32_t held_purges_ = 0;  // rx_purges when the held-back payload's transfer began
   uint32_t failures_ = 0;
 };
 
@@ -225,10 +238,51 @@ bool RaiseEvent(norvec_device *device, uint32_t bit) {
   return device->event_status.compare_exchange_strong(expected, bit);
 }
 
+// Whether the reader must leave `event` alone: notification was switched
+// off or moved to another object, or the handle is closing.
+bool EventObjectReleased(const norvec_device *device, const _EVENT_HANDLE *event) {
+  return device->stop_reader.load() != 0 || !(device->event_flags.load() & 1u) ||
+         device->event_handle.load() != event;
+}
+
+// Locks, signals and unlocks the application's event object `times` times.
+// The application may hold the object's mutex while it switches notification
+// off or closes the handle, and waits for this thread meanwhile; so the lock
+// is waited for in slices, between which a released object is given up.
+void SignalEventObject(norvec_device *device, _EVENT_HANDLE *event, int times) {
+  {
+    std::lock_guard<std::mutex> hold(device->event_lock);
+    if (EventObjectReleased(device, event)) return;
+    device->event_in_use = event;
+  }
+  for (int k = 0; k < times; ++k) {
+    int locked;
+    do {
+      timespec slice;
+      clock_gettime(CLOCK_REALTIME, &slice);
+      slice.tv_nsec += kEventLockSliceMs * 1000000L;
+      if (slice.tv_nsec >= 1000000000L) {
+        slice.tv_sec += 1;
+        slice.tv_nsec -= 1000000000L;
+      }
+      locked = pthread_mutex_timedlock(&event->mutex, &slice);
+    } while (locked == ETIMEDOUT && !EventObjectReleased(device, event));
+    if (locked != 0) break;
+    pthread_cond_signal(&event->cond);
+    pthread_mutex_unlock(&event->mutex);
+  }
+  {
+    std::lock_guard<std::mutex> hold(device->event_lock);
+    device->event_in_use = nullptr;
+  }
+  device->event_idle.notify_all();
+}
+
 struct StoredPayload {
   _EVENT_HANDLE *completed = nullptr;  // a read this completed, to be told after unlocking
   bool delivered = false;              // some bytes went straight to a waiting read
   bool ring_empty = false;             // the ring was empty afterwards
+  bool dropped = false;                // a receive purge came first: nothing was stored
 };
 
 // Stores the payload of every packet of a transfer under one hold of
@@ -236,11 +290,17 @@ struct StoredPayload {
 // packets) cost more than the copying itself, and made KX_Read contend with
 // each packet. A KX_Read waiting on an empty ring gets the payload straight
 // away, as if it had passed through the ring, and completes in this pass.
-StoredPayload StorePayload(norvec_device *device, const uint8_t *data, int count, int packet_size) {
+StoredPayload StorePayload(norvec_device *device, const uint8_t *data, int count, int packet_size,
+                           const uint32_t *purges_seen) {
   StoredPayload stored;
   // An idle chip's status-only packets carry nothing for the ring: no lock.
   if (count <= 2) return stored;
   pthread_mutex_lock(&device->rx_lock);
+  if (purges_seen && *purges_seen != device->rx_purges.load()) {
+    pthread_mutex_unlock(&device->rx_lock);
+    stored.dropped = true;
+    return stored;
+  }
   for (int at = 0; at < count; at += packet_size) {
     const int length = std::min(count - at, packet_size);
     if (length <= 2) continue;
@@ -286,15 +346,19 @@ uint32_t GetBytesPerTransfer(uint32_t size, norvec_device *device) {
   return size - 2 * (size / packet);
 }
 
-void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
+namespace {
+
+void ProcessTransfer(norvec_device *device, unsigned char *data, int count, const uint32_t *purges_seen) {
   if (count <= 0) return;
   const int packet_size = device->max_packet_size ? static_cast<int>(device->max_packet_size) : count;
 
-  const StoredPayload stored = StorePayload(device, data, count, packet_size);
+  const StoredPayload stored = StorePayload(device, data, count, packet_size, purges_seen);
   EventFdSync(device);
 
   // Then each packet's status bytes and events, in arrival order, so that a
   // modem change is seen per packet and the event rules hold packet by packet.
+  int signals = 0;
+  _EVENT_HANDLE *event = nullptr;
   for (int at = 0; at < count; at += packet_size) {
     const int length = std::min(count - at, packet_size);
     const uint8_t modem = data[at] & 0xF0;
@@ -308,23 +372,32 @@ void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
     if (modem_changed || errors_changed) EventFdStatusUnread(device, true);
     if (!(device->event_flags.load() & 1u)) continue;
 
-    const bool brought_data = length > 2;
+    const bool brought_data = length > 2 && !stored.dropped;
     const uint32_t mask = device->event_mask.load();
-    bool signal = false;
-    if (brought_data && (mask & KX_EVENT_RX_DATA)) signal = RaiseEvent(device, KX_EVENT_RX_DATA);
+    bool raised = false;
+    if (brought_data && (mask & KX_EVENT_RX_DATA)) raised = RaiseEvent(device, KX_EVENT_RX_DATA);
     if (modem_changed && (mask & KX_EVENT_MODEM_CHANGED))
-      signal = RaiseEvent(device, KX_EVENT_MODEM_CHANGED) || signal;
-    _EVENT_HANDLE *event = device->event_handle.load();
-    if (signal && event) {
-      pthread_mutex_lock(&event->mutex);
-      pthread_cond_signal(&event->cond);
-      pthread_mutex_unlock(&event->mutex);
-    }
+      raised = RaiseEvent(device, KX_EVENT_MODEM_CHANGED) || raised;
+    if (raised && (event = device->event_handle.load()) != nullptr) ++signals;
   }
   // Bytes handed over directly left the ring empty, as a read that empties
   // it does: the data-received event is over (only this thread fills the ring).
   if (stored.delivered && stored.ring_empty) device->event_status.fetch_and(~KX_EVENT_RX_DATA);
+  // The read is told before the application's event object is signalled:
+  // the application may hold that object's mutex while it reads, and the
+  // read must not wait for it.
   FinishReadRequest(stored.completed);
+  if (signals != 0) SignalEventObject(device, event, signals);
+}
+
+}  // namespace
+
+void ProcessBulkInData(norvec_device *device, unsigned char *data, int count) {
+  ProcessTransfer(device, data, count, nullptr);
+}
+
+void ProcessBulkInDataSince(norvec_device *device, unsigned char *data, int count, uint32_t purges_seen) {
+  ProcessTransfer(device, data, count, &purges_seen);
 }
 
 KX_STATUS KX_SetUSBParameters(KX_HANDLE, uint32_t, uint32_t) { return KX_OK; }

@@ -19,6 +19,11 @@ KX_INTERNAL void StopReaderThread(norvec_device *device);
 
 KX_INTERNAL uint32_t GetBytesPerTransfer(uint32_t size, norvec_device *device);
 KX_INTERNAL void ProcessBulkInData(norvec_device *device, unsigned char *data, int count);
+// The same for bytes whose transfer began when rx_purges was `purges_seen`:
+// after a receive purge since then their payload is dropped (status bytes
+// still count), as it was received before the purge.
+KX_INTERNAL void ProcessBulkInDataSince(norvec_device *device, unsigned char *data, int count,
+                                        uint32_t purges_seen);
 
 KX_INTERNAL void RequestReadData(norvec_device *device, _EVENT_HANDLE *event, int length,
                                  unsigned char *destination, uint32_t *returned);

@@ -4,20 +4,34 @@
 #include "device.h"
 #include "ring.h"
 
+namespace {
+
+// Returns once the reader thread is not signalling an object other than the
+// one registered now: the application may then free the one it replaced.
+void WaitUntilOldObjectLeft(norvec_device *device) {
+  _EVENT_HANDLE *current = (device->event_flags.load() & 1u) ? device->event_handle.load() : nullptr;
+  std::unique_lock<std::mutex> hold(device->event_lock);
+  device->event_idle.wait(hold, [&] { return !device->event_in_use || device->event_in_use == current; });
+}
+
+}  // namespace
+
 KX_STATUS KX_SetEventNotification(KX_HANDLE handle, uint32_t mask, _EVENT_HANDLE *event) {
   norvec_device *device = as_device(handle);
   if (!device) return KX_ERR_PARAMETER;
+  std::lock_guard<std::mutex> hold(device->control_lock);
   if (mask == 0) {
     // Off; the status word keeps what it holds until it is read.
     device->event_flags.fetch_and(~1u);
-    return KX_OK;
+  } else {
+    device->event_status.store(0);
+    device->event_handle.store(event);
+    device->event_mask.store(mask);
+    device->event_owner = device;
+    // Enabled last, so the reader never sees the flag with the old object.
+    device->event_flags.fetch_or(1u);
   }
-  device->event_status.store(0);
-  device->event_handle.store(event);
-  device->event_mask.store(mask);
-  device->event_owner = device;
-  // Enabled last, so the reader never sees the flag with the old object.
-  device->event_flags.fetch_or(1u);
+  WaitUntilOldObjectLeft(device);
   return KX_OK;
 }
 

@@ -8,7 +8,7 @@
 
 namespace {
 
-// Function-local statics: constructed on first use, so loading the library
+// A function-local static: constructed on first use, so loading the library
 // runs none of its code.
 // `stopped` is written under `lock`, so a reader that waits on `changed`
 // cannot miss a change; it is atomic so that a streaming reader can see the
@@ -19,8 +19,11 @@ struct Gate {
   std::atomic<bool> stopped{false};
 };
 
+// Never destroyed: reader threads may still wait on it while the process
+// runs its exit handlers, and destroying a condition variable that has
+// waiters blocks for ever.
 Gate &gate() {
-  static Gate instance;
+  static Gate &instance = *new Gate;
   return instance;
 }
 

@@ -135,17 +135,34 @@ void CancelReadRequest(norvec_device *device) { EndRequest(device); }
 void PurgeReceiveRing(norvec_device *device) {
   pthread_mutex_lock(&device->rx_lock);
   RingResetLocked(device);
+  device->rx_purges.fetch_add(1);
   pthread_mutex_unlock(&device->rx_lock);
   EventFdSync(device);
   CancelReadRequest(device);
 }
 
+namespace {
+
+// Waits for or takes received bytes; the caller is the handle's only reader.
+KX_STATUS ReadAlone(norvec_device *device, uint8_t *destination, uint32_t n, uint32_t *returned);
+
+}  // namespace
+
 KX_STATUS KX_Read(KX_HANDLE handle, void *buffer, uint32_t n, uint32_t *returned) {
   norvec_device *device = as_device(handle);
   if (!device || !buffer || !returned) return KX_ERR_PARAMETER;
   if (n == 0) return KX_OK;
-  uint8_t *destination = static_cast<uint8_t *>(buffer);
+  // The request slot holds one caller; a second concurrent read would steal
+  // it and leave the first waiting for ever, so it is turned away.
+  if (device->read_in_progress.exchange(true, std::memory_order_acquire)) return KX_ERR_OTHER;
+  const KX_STATUS status = ReadAlone(device, static_cast<uint8_t *>(buffer), n, returned);
+  device->read_in_progress.store(false, std::memory_order_release);
+  return status;
+}
 
+namespace {
+
+KX_STATUS ReadAlone(norvec_device *device, uint8_t *destination, uint32_t n, uint32_t *returned) {
   pthread_mutex_lock(&device->rx_lock);
   if (RingQueuedLocked(device) >= n) {
     RingTakeLocked(device, destination, n);
@@ -193,6 +210,8 @@ KX_STATUS KX_Read(KX_HANDLE handle, void *buffer, uint32_t n, uint32_t *returned
   pthread_mutex_destroy(&waiter.event.mutex);
   return status;
 }
+
+}  // namespace
 
 KX_STATUS KX_SetTimeouts(KX_HANDLE handle, uint32_t read_timeout_ms, uint32_t write_timeout_ms) {
   norvec_device *device = as_device(handle);

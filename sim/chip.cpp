@@ -3,8 +3,10 @@
 
 namespace vexa_sim {
 
+// Never destroyed: a program's reader threads may still be inside a bulk
+// transfer while the process runs its exit handlers, as with the real libusb.
 Sim &sim() {
-  static Sim instance;
+  static Sim &instance = *new Sim;
   return instance;
 }
 

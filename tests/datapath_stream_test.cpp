@@ -1,6 +1,8 @@
 // Receive streaming through the simulated chip: integrity of a long stream,
 // transfer sizing to the ring's room, and the split packet.
+#include <cstring>
 #include <random>
+#include <string>
 #include <thread>
 
 #include "datapath_support.h"
@@ -140,6 +142,45 @@ TEST_F(Stream, SplitPacketIsHeldBackAndStoredInOrder) {
   ASSERT_EQ(KX_Read(handle_, buffer.data() + 52, static_cast<uint32_t>(expected.size() - 52), &got), KX_OK);
   buffer.resize(expected.size());
   EXPECT_EQ(buffer, expected);
+}
+
+
+// A receive purge discards everything received before it, also the payload
+// held back because its packet did not fit the ring: the next bytes read are
+// the first the chip sent after the purge.
+TEST_F(Stream, ReceivePurgeDropsHeldBackPayloadToo) {
+  const struct {
+    int packet, interfaces, channel;
+    uint32_t capacity;
+  } rows[] = {{64, 1, 0, kCapacity64}, {512, 1, 0, kCapacity512}, {64, 2, 1, kCapacity64}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(testing::Message() << row.packet << "-byte packets, channel " << row.channel);
+    CloseAll();
+    vexa_sim_reset();
+    vexa_sim_chip_config config = {};
+    config.interfaces = row.interfaces;
+    config.max_packet_size = row.packet;
+    chip_ = AddChip(config);
+    handle_ = Open(row.channel);
+    ASSERT_NE(handle_, nullptr);
+    const auto old = Pattern(row.capacity + 3 * static_cast<uint32_t>(row.packet), 5);
+    ASSERT_EQ(vexa_sim_queue_rx(chip_, row.channel, old.data(), old.size()), 0);
+    ASSERT_TRUE(Eventually([&] { return Queued(handle_) == row.capacity; }));
+    // 30 bytes of room take 30 bytes of the next packet; the rest is held back.
+    uint8_t buffer[64];
+    uint32_t got = 0;
+    ASSERT_EQ(KX_Read(handle_, buffer, 30, &got), KX_OK);
+    ASSERT_TRUE(Eventually([&] { return Queued(handle_) == row.capacity; }));
+
+    ASSERT_EQ(KX_Purge(handle_, KX_PURGE_RX), KX_OK);
+    ASSERT_EQ(vexa_sim_queue_rx(chip_, row.channel, "0123456789", 10), 0);
+    ASSERT_EQ(KX_SetTimeouts(handle_, 1000, 0), KX_OK);
+    std::memset(buffer, 0, sizeof buffer);
+    EXPECT_EQ(KX_Read(handle_, buffer, 10, &got), KX_OK);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer), got), "0123456789");
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    EXPECT_EQ(Queued(handle_), 0u);
+  }
 }
 
 }  // namespace
