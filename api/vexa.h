@@ -361,7 +361,7 @@ KX_API KX_STATUS KX_Read(KX_HANDLE handle, void *buffer, uint32_t n, uint32_t *r
 /*
  * Sends n bytes on the caller's thread in bulk transfers of up to 4096 bytes,
  * each bounded by the write time-out (KX_SetTimeouts; 0: the library's own,
- * 5 s at open, which grows with the latency timer).
+ * 5 s plus a share that grows with the latency timer).
  * @return KX_OK with *written = bytes the bus accepted; for n 0 nothing is
  *           sent and *written is untouched;
  *         KX_ERR_WRITE if a transfer failed: *written is untouched;
