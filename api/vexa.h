@@ -4,14 +4,19 @@
  *
  * Every function returns a KX_STATUS; results travel through out-parameters,
  * which are written only on success unless a function's comment says otherwise.
+ * Each function's comment lists every status it returns ("@return") and its
+ * pitfalls. A null handle is the only bad handle recognised: never pass a
+ * closed one.
  *
- * Threading: the discovery and open functions (KX_ListDevices, KX_Open,
- * KX_OpenEx, KX_SetVIDPID) share process-wide scan state and must be called
- * from one thread at a time. On an open handle, control, write and EEPROM
- * calls may run beside the handle's background reader thread; at most one
- * KX_Read may be in progress per handle (a second one is refused with
- * KX_ERR_OTHER), and KX_Close must not race another call on the same handle.
- * A process may end (return from main, exit()) with handles open in any state.
+ * Threading: the discovery functions (KX_ListDevices, KX_Open, KX_OpenEx,
+ * KX_SetVIDPID, KX_GetVIDPID, my_init, my_fini) share process-wide scan
+ * state and must be called from one thread at a time. On an open handle,
+ * control, write, status and EEPROM calls may run beside the handle's
+ * background reader thread and beside each other, except that two EEPROM
+ * calls must not overlap on one chip; at most one KX_Read may be in progress
+ * per handle (a second one is refused with KX_ERR_OTHER), and KX_Close must
+ * not race another call on the same handle. A process may end (return from
+ * main, exit()) with handles open in any state.
  */
 #ifndef VEXA_H
 #define VEXA_H
@@ -48,14 +53,14 @@ typedef void *KX_HANDLE;
 #define KX_ERR_PARAMETER 6u    /* null handle or argument, or a bad flags word */
 #define KX_ERR_BAUD_RATE 7u    /* no divisor within 3 %, or the divisor request failed */
 #define KX_ERR_WRITE 10u       /* a bulk write failed */
-#define KX_ERR_EE_READ 11u     /* reading the EEPROM failed */
+#define KX_ERR_EE_READ 11u     /* reading the EEPROM failed (see KX_EE_Read) */
 #define KX_ERR_EE_WRITE 12u    /* writing failed, read-back differs, or user data does not fit */
-#define KX_ERR_EE_ERASE 13u    /* erasing the EEPROM failed */
+#define KX_ERR_EE_ERASE 13u    /* erasing the EEPROM failed (see KX_EE_Program) */
 #define KX_ERR_EE_ABSENT 14u   /* the EEPROM's vendor word reads 0x0000 */
 #define KX_ERR_EE_BLANK 15u    /* the EEPROM's vendor word reads 0xFFFF */
 #define KX_ERR_ARGS 16u        /* EEPROM word offset above 256 */
 #define KX_ERR_UNSUPPORTED 17u /* not supported, or not by this chip */
-#define KX_ERR_OTHER 18u       /* bus scan failed, string read failed, EEPROM texts too long */
+#define KX_ERR_OTHER 18u       /* bus scan or string read failed, EEPROM texts too long, a second KX_Read */
 
 /* Flags of KX_ListDevices and (bits 0 and 1) KX_OpenEx. */
 #define KX_MATCH_SERIAL 0x1u
@@ -205,176 +210,424 @@ typedef struct KX_PROGRAM_DATA_LEGACY {
   uint8_t b_config_bit3;
 } KX_PROGRAM_DATA_LEGACY;
 
-/* ---- Discovery and handles ------------------------------------------------ */
+/* ---- Discovery and handles ------------------------------------------------
+ * Threading: everything in this section shares the process-wide scan state
+ * and the acceptance table; call it from one thread at a time.
+ */
 
 /*
- * Rescans the USB buses, then by flags:
- *  KX_LIST_COUNT (alone): *(uint32_t*)arg1 = number of channels.
- *  KX_LIST_INDEXED | KX_MATCH_x: arg1 is the channel index (cast to a pointer),
- *    arg2 a char buffer of 258 bytes receiving its serial number or
- *    description ("%s" or "%s %c" with the channel letter).
- *  KX_LIST_EVERY | KX_MATCH_x: arg1 is a char* array (a null entry ends the
- *    filling), *(uint32_t*)arg2 receives how many strings were written.
- * Returns KX_OK, KX_ERR_PARAMETER (bad flags, null arguments, no string bit),
- * KX_ERR_NOT_FOUND (no such index, device cannot be opened), KX_ERR_OTHER
- * (bus scan failed, string unreadable).
+ * Rescans the USB buses (on every call), then by flags:
+ *  KX_LIST_COUNT alone: *(uint32_t*)arg1 = number of channels.
+ *  KX_LIST_INDEXED | KX_MATCH_x: arg1 is the channel index (cast to a
+ *    pointer), arg2 a char buffer of 258 bytes receiving its serial number or
+ *    description, "%s", or "%s %c" with the channel letter on a chip of two
+ *    or more channels.
+ *  KX_LIST_EVERY | KX_MATCH_x: arg1 is an array of char* (258 bytes each);
+ *    *(uint32_t*)arg2 receives how many strings were written. A null entry
+ *    ends the filling, so give one entry per channel or end the array with null.
+ * Channels are counted per interface of every accepted chip, in bus order.
+ * @return KX_OK on success; also for a flags word with none of the three
+ *           KX_LIST_ bits, which only rescans;
+ *         KX_ERR_PARAMETER if KX_LIST_COUNT is combined with another bit
+ *           (checked before the rescan), if a pointer the mode needs is null
+ *           (arg1 for KX_LIST_COUNT, arg2 for KX_LIST_INDEXED, both for
+ *           KX_LIST_EVERY), or if neither KX_MATCH_ bit is set when a string
+ *           is to be read;
+ *         KX_ERR_NOT_FOUND if the index is at or beyond the channel count, or
+ *           the chip whose string is wanted cannot be opened;
+ *         KX_ERR_OTHER if the bus scan fails, or a wanted string cannot be
+ *           read (also when the chip has no such string).
+ * Pitfalls: KX_LIST_EVERY stops at the first string that fails, returns that
+ * status and leaves *arg2 at 0 although earlier entries were filled.
+ * KX_Open numbers channels differently after a chip of an unknown revision
+ * (see KX_Open).
  */
 KX_API KX_STATUS KX_ListDevices(void *arg1, void *arg2, uint32_t flags);
 
-/* Opens channel number index (counted over accepted devices). On failure *handle is null.
- * Only chips of known revisions take indexes here, while KX_ListDevices counts
- * every accepted chip's interfaces: behind a chip of another revision the two
- * numberings differ, and that chip opens only by name (KX_OpenEx).
- * KX_OK, KX_ERR_NOT_FOUND, KX_ERR_NOT_OPENED, KX_ERR_RESOURCES, KX_ERR_OTHER, KX_ERR_PARAMETER. */
+/*
+ * Opens channel number index, claims its USB interface and starts the
+ * handle's background reader thread. Channels are counted over the accepted
+ * chips of known revisions in bus order, as the last bus scan left it: only
+ * KX_ListDevices, and an open when no scan has run yet, scan the buses.
+ * @return KX_OK and the new handle in *handle;
+ *         KX_ERR_PARAMETER if handle is null, or for index -1 (an open by name
+ *           without a name) once an accepted chip is reached;
+ *         KX_ERR_NOT_FOUND if no channel has that index (any other negative
+ *           index included);
+ *         KX_ERR_NOT_OPENED if an accepted chip met on the way cannot be
+ *           opened (this ends the search, wanted chip or not), the interface
+ *           is claimed already (by another handle or program), or the chip's
+ *           packet size is too small to stream;
+ *         KX_ERR_RESOURCES if memory or the reader thread cannot be had;
+ *         KX_ERR_OTHER if the first bus scan fails.
+ * On failure *handle is null, except after a failed first allocation, which
+ * leaves it untouched.
+ * Pitfalls: a chip plugged in after the last scan is not seen until
+ * KX_ListDevices runs. A chip of another revision takes no index here while
+ * KX_ListDevices counts its interfaces: behind it the two numberings differ,
+ * and that chip opens only by name (KX_OpenEx); confirm a listed index with
+ * KX_GetDeviceInfo. When a kernel driver (usually the system's serial driver)
+ * holds the interface, it is detached from that interface, and its tty stays
+ * gone until the chip is plugged in again.
+ */
 KX_API KX_STATUS KX_Open(int index, KX_HANDLE *handle);
 
-/* Opens the channel whose serial number (KX_MATCH_SERIAL) or description
- * (KX_MATCH_DESCRIPTION) begins the name; a trailing " A"/" B" picks the channel.
- * Statuses as KX_Open; KX_ERR_NOT_OPENED for a channel letter other than A or B.
- * The first chip in bus order whose string begins the name wins: with "VX2001"
- * and "VX2001A" attached, "VX2001A" opens channel A of VX2001. A name that only
- * starts like a chip's string ("AB12" with "AB1" earlier) gives
- * KX_ERR_NOT_OPENED, not KX_ERR_NOT_FOUND. To open reliably, list the channels,
- * open by index and confirm with KX_GetDeviceInfo. */
+/*
+ * Opens the channel of the first accepted chip in bus order whose serial
+ * number (KX_MATCH_SERIAL) or description (KX_MATCH_DESCRIPTION) begins name.
+ * When name is longer than that string, its last character picks the channel:
+ * a or A channel A, b or B channel B; a bare string opens channel A. Chips
+ * without that string, or whose string cannot be read, are passed over.
+ * @return KX_OK and the new handle in *handle;
+ *         KX_ERR_PARAMETER if name or handle is null, or neither KX_MATCH_ bit
+ *           is set (once an accepted chip is reached);
+ *         KX_ERR_NOT_OPENED if the name's last character is another letter,
+ *           channel B is asked of a single-channel chip, or for the reasons
+ *           of KX_Open;
+ *         KX_ERR_NOT_FOUND, KX_ERR_RESOURCES, KX_ERR_OTHER as KX_Open.
+ * On failure *handle is null as with KX_Open.
+ * Pitfalls: the first chip whose string begins the name wins. With "VX2001"
+ * and "VX2001A" attached, "VX2001A" opens channel A of VX2001. A name that
+ * only starts like a chip's string ("AB12" with "AB1" earlier) gives
+ * KX_ERR_NOT_OPENED, not KX_ERR_NOT_FOUND, even when a chip "AB12" follows.
+ * To open reliably, list the channels, open by index and confirm with
+ * KX_GetDeviceInfo.
+ */
 KX_API KX_STATUS KX_OpenEx(const char *name, uint32_t flags, KX_HANDLE *handle);
 
-/* Stops the reader thread, releases the interface and frees the handle. KX_OK, KX_ERR_PARAMETER.
- * Waits for the reader's bulk read to end: up to about 5 s on a channel whose chip
- * sends nothing. Afterwards the library no longer touches a registered event object. */
+/*
+ * Stops the reader thread, releases the interface, closes the handle's event
+ * descriptor (vexa_get_event_fd) and frees the handle.
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle is null.
+ * Threading: must not race any other call on the same handle; the handle is
+ * invalid afterwards. Once it returns, the library no longer touches a
+ * registered event object.
+ * Pitfall: it waits for the reader's bulk read to end, up to about 5 s on a
+ * channel whose chip sends nothing.
+ */
 KX_API KX_STATUS KX_Close(KX_HANDLE handle);
 
-/* Sets the user row of the acceptance table; a zero argument keeps its half. Always KX_OK. */
+/*
+ * Sets the user row of the acceptance table (low 16 bits of each); a zero
+ * argument keeps its half. Takes effect at the next scan or open.
+ * @return KX_OK always.
+ * Pitfall: while my_init has selected an acceptance function from
+ * "libvexa_table.so", that function decides and this row is not consulted.
+ */
 KX_API KX_STATUS KX_SetVIDPID(uint32_t vendor_id, uint32_t product_id);
-/* Reads the user row of the acceptance table. Always KX_OK; both pointers must be valid. */
+
+/*
+ * Reads the user row of the acceptance table; a null pointer skips its half.
+ * @return KX_OK always.
+ */
 KX_API KX_STATUS KX_GetVIDPID(uint32_t *vendor_id, uint32_t *product_id);
 
-/* Selects the acceptance function (optional library "libvexa_table.so") / releases it. */
+/*
+ * my_init selects the acceptance function: lib_check_device from the optional
+ * library "libvexa_table.so" when it loads and exports it, the built-in table
+ * otherwise. my_fini releases it; the next scan selects again. The library
+ * calls neither itself: the first scan makes the same choice.
+ */
 KX_API void my_init(void);
 KX_API void my_fini(void);
 
-/* ---- Data path ---------------------------------------------------------- */
+/* ---- Data path -------------------------------------------------------------
+ * Threading: these may run beside the handle's reader thread and beside the
+ * control, write and EEPROM calls on the same handle.
+ */
 
 /*
  * Reads n bytes. Returns at once when they are buffered; otherwise waits up to
- * the read time-out (0 = no limit). KX_OK (all bytes, or fewer when a receive
- * purge ended the wait), KX_ERR_IO (time-out: *returned counts the bytes that
- * did arrive), KX_ERR_OTHER (another KX_Read is in progress on this handle:
- * nothing is read, *returned is untouched, the other read goes on),
- * KX_ERR_PARAMETER. A zero-length read leaves *returned untouched.
- * A time-out shorter than the latency timer may end the read with *returned 0
- * although bytes are buffered: the reader thread hands bytes over between its
- * transfers. After the chip is unplugged reads only time out, and a read with
- * no time-out never ends: use finite time-outs where a chip may vanish. While
- * the caller holds its registered event object's mutex, a read with a finite
- * time-out returns within it, but one without a time-out may never return.
+ * the read time-out (KX_SetTimeouts; 0 = no limit).
+ * @return KX_OK with all n bytes, or fewer when a receive purge ended the
+ *           wait; also for n 0, leaving *returned untouched;
+ *         KX_ERR_IO if the time-out expired: *returned counts the bytes that
+ *           did arrive (they are in buffer); later bytes stay for the next read;
+ *         KX_ERR_OTHER if another KX_Read is in progress on this handle:
+ *           nothing is read, *returned is untouched, the other read goes on;
+ *         KX_ERR_PARAMETER if handle, buffer or returned is null.
+ * Threading: at most one KX_Read in progress per handle (see KX_ERR_OTHER).
+ * Pitfalls: a time-out shorter than the latency timer may end the read with
+ * *returned 0 although bytes are buffered: the reader thread hands bytes over
+ * between its transfers. After the chip is unplugged reads only time out, and
+ * a read with no time-out never ends: use finite time-outs where a chip may
+ * vanish. While the caller holds its registered event object's mutex, a read
+ * with a finite time-out returns within it, but one without a time-out may
+ * never return.
  */
 KX_API KX_STATUS KX_Read(KX_HANDLE handle, void *buffer, uint32_t n, uint32_t *returned);
 
-/* Sends n bytes in 4096-byte bulk transfers. KX_OK (*written = bytes the bus
- * accepted), KX_ERR_WRITE (*written untouched), KX_ERR_PARAMETER.
- * Writes from two threads interleave at 4096-byte boundaries. After a short
- * transfer the accepted bytes are not a prefix of the buffer (each chunk starts
- * at its own 4096-byte offset); after KX_ERR_WRITE the chunks before the failed
- * one have gone out although *written does not say so. */
+/*
+ * Sends n bytes on the caller's thread in bulk transfers of up to 4096 bytes,
+ * each bounded by the write time-out (KX_SetTimeouts; 0: the library's own,
+ * 5 s plus a share that grows with the latency timer).
+ * @return KX_OK with *written = bytes the bus accepted; for n 0 nothing is
+ *           sent and *written is untouched;
+ *         KX_ERR_WRITE if a transfer failed: *written is untouched;
+ *         KX_ERR_PARAMETER if handle, buffer or written is null.
+ * Pitfalls: writes from two threads interleave at 4096-byte boundaries. A
+ * short transfer is not retried, and the accepted bytes are then not a prefix
+ * of the buffer (each chunk starts at its own 4096-byte offset). After
+ * KX_ERR_WRITE the chunks before the failed one have gone out although
+ * *written does not say so: treat the stream position as unknown.
+ */
 KX_API KX_STATUS KX_Write(KX_HANDLE handle, const void *buffer, uint32_t n, uint32_t *written);
 
-/* Read time-out for later KX_Read calls; a non-zero write time-out bounds each write transfer. */
+/*
+ * Sets the read time-out of later KX_Read calls (a read already waiting keeps
+ * its own) and the time-out of each later write transfer (0: the library's
+ * own, see KX_Write).
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle is null.
+ */
 KX_API KX_STATUS KX_SetTimeouts(KX_HANDLE handle, uint32_t read_timeout_ms, uint32_t write_timeout_ms);
 
-/* Bytes waiting in the receive ring. Still succeeds after the chip is unplugged. */
+/*
+ * Bytes waiting in the receive ring; sends no request, so it still succeeds
+ * after the chip is unplugged.
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle or queued is null.
+ */
 KX_API KX_STATUS KX_GetQueueStatus(KX_HANDLE handle, uint32_t *queued);
 
-/* Queued receive bytes, transmit bytes (always 0) and the event status, which is cleared. */
+/*
+ * Queued receive bytes, transmit bytes (always 0: writes are not queued) and
+ * the event status word, which is cleared in the same step.
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if the handle or any of the three pointers is null.
+ */
 KX_API KX_STATUS KX_GetStatus(KX_HANDLE handle, uint32_t *rx_bytes, uint32_t *tx_bytes, uint32_t *events);
 
-/* Registers an event object (may be null) for the events in mask; mask 0 turns notification off.
- * The object must stay valid while registered: until notification is switched off
- * for it (mask 0, or another object registered) or the handle is closed; this call
- * and KX_Close return only once the library has let go of it. A modem-status
- * change that arrives while KX_EVENT_RX_DATA is pending raises no event of its own. */
+/*
+ * Registers an event object (may be null: events are then only recorded in
+ * the status word) for the KX_EVENT_ bits in mask and clears the status word.
+ * Mask 0 turns notification off and keeps the status word.
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle is null.
+ * Threading: returns only once the reader thread has let go of an object
+ * that this call switched off or replaced; the caller may then destroy it.
+ * Pitfalls: the object must stay valid while registered: until notification
+ * is switched off for it (mask 0, or another object registered) or the
+ * handle is closed. An event is raised, and the object signalled, only while
+ * the status word is zero: a modem-status change that arrives while
+ * KX_EVENT_RX_DATA is pending raises no event of its own.
+ */
 KX_API KX_STATUS KX_SetEventNotification(KX_HANDLE handle, uint32_t mask, _EVENT_HANDLE *event);
 
-/* Returns and clears the event status word. */
+/*
+ * Returns and clears the event status word in one indivisible step, which
+ * re-arms the event object.
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle or events is null.
+ */
 KX_API KX_STATUS KX_GetEventStatus(KX_HANDLE handle, uint32_t *events);
 
-/* Not supported: always KX_ERR_UNSUPPORTED. */
+/* Not supported. @return KX_ERR_UNSUPPORTED always, even for a null handle. */
 KX_API KX_STATUS KX_SetWaitMask(KX_HANDLE handle, uint32_t mask);
 KX_API KX_STATUS KX_WaitOnMask(KX_HANDLE handle, uint32_t *mask);
 
-/* Accepted for compatibility; changes nothing. Always KX_OK. */
+/* Accepted for compatibility; changes nothing (transfers stay 4096 bytes).
+ * @return KX_OK always, even for a null handle. */
 KX_API KX_STATUS KX_SetUSBParameters(KX_HANDLE handle, uint32_t in_transfer_size, uint32_t out_transfer_size);
 
-/* Pause / resume bulk-in streaming of every handle in the process; buffered bytes stay readable.
- * The pause is process-wide whichever handle is passed, and stays in force after
- * that handle is closed, until KX_RestartInTask is called on any handle. */
+/*
+ * Pause / resume bulk-in streaming of every handle in the process; buffered
+ * bytes stay readable.
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle is null.
+ * Pitfall: the pause is process-wide whichever handle is passed, and stays in
+ * force after that handle is closed, until KX_RestartInTask is called on any
+ * handle.
+ */
 KX_API KX_STATUS KX_StopInTask(KX_HANDLE handle);
 KX_API KX_STATUS KX_RestartInTask(KX_HANDLE handle);
 
-/* ---- Control ------------------------------------------------------------ */
+/* ---- Control ---------------------------------------------------------------
+ * Each sends its request(s) on the caller's thread; no value is range-checked,
+ * codes reach the chip unchanged. Setting calls made on one handle from two
+ * threads run one after the other, so the library's copy of each setting ends
+ * as the chip's.
+ */
 
-/* KX_OK, KX_ERR_PARAMETER, KX_ERR_BAUD_RATE (no divisor within 3 %, or the request failed). */
+/*
+ * Computes the divisor nearest to baud_rate and sends it.
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle is null;
+ *         KX_ERR_BAUD_RATE if no divisor comes within 3 % of the rate (0, 183
+ *           and 4,000,000 baud among them; nothing is sent), and also if the
+ *           request fails.
+ */
 KX_API KX_STATUS KX_SetBaudRate(KX_HANDLE handle, unsigned long baud_rate);
-/* Sends a raw divisor word. KX_OK, KX_ERR_PARAMETER, KX_ERR_IO. */
+
+/* Sends a raw divisor word.
+ * @return KX_OK; KX_ERR_PARAMETER if handle is null; KX_ERR_IO if the request fails. */
 KX_API KX_STATUS KX_SetDivisor(KX_HANDLE handle, unsigned short divisor);
-/* Word length (KX_BITS_x), stop bits (KX_STOP_BITS_x), parity (KX_PARITY_x). */
+
+/* Word length (KX_BITS_x), stop bits (KX_STOP_BITS_x), parity (KX_PARITY_x).
+ * @return KX_OK; KX_ERR_PARAMETER if handle is null; KX_ERR_IO if the request fails. */
 KX_API KX_STATUS KX_SetDataCharacteristics(KX_HANDLE handle, unsigned char word_length,
                                            unsigned char stop_bits, unsigned char parity);
-/* Flow mode (KX_FLOW_x); the characters are used with KX_FLOW_XON_XOFF only. */
+
+/* Flow mode (KX_FLOW_x); the characters are used with KX_FLOW_XON_XOFF only.
+ * @return KX_OK; KX_ERR_PARAMETER if handle is null; KX_ERR_IO if the request fails. */
 KX_API KX_STATUS KX_SetFlowControl(KX_HANDLE handle, unsigned short flow_mode,
                                    unsigned char xon_char, unsigned char xoff_char);
+
+/* Drive the DTR and RTS modem lines.
+ * @return KX_OK; KX_ERR_PARAMETER if handle is null; KX_ERR_IO if the request fails. */
 KX_API KX_STATUS KX_SetDtr(KX_HANDLE handle);
 KX_API KX_STATUS KX_ClrDtr(KX_HANDLE handle);
 KX_API KX_STATUS KX_SetRts(KX_HANDLE handle);
 KX_API KX_STATUS KX_ClrRts(KX_HANDLE handle);
-/* Event character and error character with their enables. */
+
+/* Event character and error character with their enables.
+ * @return KX_OK; KX_ERR_PARAMETER if handle is null; KX_ERR_IO if the request fails. */
 KX_API KX_STATUS KX_SetChars(KX_HANDLE handle, unsigned char first_char, unsigned char first_enable,
                              unsigned char second_char, unsigned char second_enable);
-/* mask: KX_PURGE_RX, KX_PURGE_TX or both. A receive purge discards everything received
- * before it and ends a waiting KX_Read; on an unplugged chip it fails and cancels nothing. */
+
+/*
+ * mask: KX_PURGE_RX, KX_PURGE_TX or both (other bits are ignored; 0 sends
+ * nothing). A receive purge discards everything received before it (the ring
+ * and bytes the reader thread still held) and ends a waiting KX_Read, which
+ * returns KX_OK with what it had. The transmit purge follows the receive one.
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle is null;
+ *         KX_ERR_IO if a request fails: a failed receive purge discards and
+ *           cancels nothing, and the transmit purge is then not sent.
+ * Pitfall: on an unplugged chip the receive purge fails, so it cannot end a
+ * KX_Read that waits without a time-out.
+ */
 KX_API KX_STATUS KX_Purge(KX_HANDLE handle, unsigned long mask);
+
+/* Start / end a break condition on the transmit line.
+ * @return KX_OK; KX_ERR_PARAMETER if handle is null; KX_ERR_IO if the request fails. */
 KX_API KX_STATUS KX_SetBreakOn(KX_HANDLE handle);
 KX_API KX_STATUS KX_SetBreakOff(KX_HANDLE handle);
-/* Resets the chip, then purges both directions. */
+
+/*
+ * Resets the chip, then purges both directions as KX_Purge does.
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle is null;
+ *         KX_ERR_IO if the reset fails (nothing is purged) or the purge fails.
+ */
 KX_API KX_STATUS KX_ResetDevice(KX_HANDLE handle);
-/* Latency timer and bit mode: KX_ERR_UNSUPPORTED on chips without them. */
+
+/*
+ * The chip's receive latency timer (ms) and its bit mode (mask, mode; the get
+ * reads the pins' state). Each set or get is one request to the chip.
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle, or the output pointer of a get, is null;
+ *         KX_ERR_UNSUPPORTED on a chip without them: nothing is sent and the
+ *           output is untouched;
+ *         KX_ERR_IO if the request fails.
+ */
 KX_API KX_STATUS KX_SetLatencyTimer(KX_HANDLE handle, unsigned char milliseconds);
 KX_API KX_STATUS KX_GetLatencyTimer(KX_HANDLE handle, unsigned char *milliseconds);
 KX_API KX_STATUS KX_SetBitMode(KX_HANDLE handle, unsigned char mask, unsigned char mode);
 KX_API KX_STATUS KX_GetBitMode(KX_HANDLE handle, unsigned char *value);
-/* Last modem status (KX_MODEM_x bits); clears KX_EVENT_MODEM_CHANGED. No request is sent,
- * so it still succeeds after the chip is unplugged (with the last status seen). */
-KX_API KX_STATUS KX_GetModemStatus(KX_HANDLE handle, unsigned long *modem_status);
+
 /*
- * Device type, (idVendor << 16 | idProduct), serial number (buffer of 19 bytes)
- * and description (67 bytes); each output may be null. On the dual-channel
- * chip both strings end in a blank and the channel letter.
+ * The last modem status (KX_MODEM_x bits) the reader thread saw; clears
+ * KX_EVENT_MODEM_CHANGED and a pending status change of vexa_get_event_fd.
+ * Sends no request, so it still succeeds after the chip is unplugged (with
+ * the last status seen).
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle or modem_status is null.
+ */
+KX_API KX_STATUS KX_GetModemStatus(KX_HANDLE handle, unsigned long *modem_status);
+
+/*
+ * Device type (KX_DEVICE_x), (idVendor << 16 | idProduct), serial number
+ * (buffer of 19 bytes) and description (67 bytes); each output may be null,
+ * reserved is not read. On the dual-channel chip both strings end in a blank
+ * and the channel letter. The strings are read from the chip on each call.
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle is null.
+ * Pitfalls: a string that cannot be read (an unplugged chip, say) comes back
+ * empty, without the letter, and the call still succeeds. A chip without a
+ * serial-number string leaves the serial buffer as it was.
  */
 KX_API KX_STATUS KX_GetDeviceInfo(KX_HANDLE handle, unsigned long *type, unsigned long *id,
                                   char *serial_number, char *description, void *reserved);
-/* Not supported: always KX_ERR_UNSUPPORTED, whatever the arguments. */
+
+/* Not supported. @return KX_ERR_UNSUPPORTED always, whatever the arguments. */
 KX_API KX_STATUS KX_IoCtl(KX_HANDLE handle, uint32_t code, void *in, uint32_t in_size, void *out,
                           uint32_t out_size, uint32_t *returned);
 KX_API KX_STATUS KX_SetResetPipeRetryCount(KX_HANDLE handle, uint32_t count);
 KX_API KX_STATUS KX_ResetPort(KX_HANDLE handle);
 
-/* ---- EEPROM words ------------------------------------------------------- */
+/* ---- EEPROM ----------------------------------------------------------------
+ * Threading: the EEPROM belongs to the whole chip and these calls take no
+ * lock: two of them must not overlap on one chip (both channels of a
+ * dual-channel chip included). The reader thread keeps running meanwhile.
+ */
 
-/* Word offsets 0 to 256. KX_OK, KX_ERR_PARAMETER, KX_ERR_ARGS, KX_ERR_IO. */
+/*
+ * One 16-bit word at a word offset of 0 to 256: read, write, or erase the
+ * whole part (every word 0xFFFF).
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle, or value of KX_ReadEE, is null;
+ *         KX_ERR_ARGS if the offset is above 256 (nothing is sent);
+ *         KX_ERR_IO if the request fails or the reply is short (*value is
+ *           then untouched).
+ */
 KX_API KX_STATUS KX_ReadEE(KX_HANDLE handle, unsigned long offset, unsigned short *value);
 KX_API KX_STATUS KX_WriteEE(KX_HANDLE handle, unsigned long offset, unsigned short value);
 KX_API KX_STATUS KX_EraseEE(KX_HANDLE handle);
 
-/* ---- EEPROM configuration ----------------------------------------------- */
-
-/* Erases and programs the whole configuration, then verifies it. KX_OK,
- * KX_ERR_PARAMETER, KX_ERR_RESOURCES, KX_ERR_OTHER (texts too long),
- * KX_ERR_EE_ERASE, KX_ERR_EE_WRITE. A generated serial number changes only every
- * two seconds: chips programmed within the same two seconds get the same one. */
+/*
+ * Builds the whole configuration image from the record (either form), erases
+ * the EEPROM, writes the image and reads it back to verify. A null or empty
+ * serial_number makes the library generate one from manufacturer_id; max_power
+ * is capped at 500; the user area is left zero-filled.
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle or data is null;
+ *         KX_ERR_RESOURCES if memory cannot be had;
+ *         KX_ERR_OTHER if manufacturer, description and serial number exceed
+ *           48 characters together (47 on the dual-channel chip): nothing is
+ *           written;
+ *         KX_ERR_EE_WRITE if the read-back differs from the image;
+ *         KX_ERR_EE_ERASE is declared for a failed erase, but failures of
+ *           single word requests are not reported on their own: they show
+ *           as KX_ERR_EE_WRITE at the read-back.
+ * Pitfall: a generated serial number changes only every two seconds: chips
+ * programmed within the same two seconds get the same one.
+ */
 KX_API KX_STATUS KX_EE_Program(KX_HANDLE handle, KX_PROGRAM_DATA *data);
-/* Decodes the EEPROM. KX_OK, KX_ERR_PARAMETER, KX_ERR_RESOURCES, KX_ERR_EE_READ,
- * KX_ERR_EE_ABSENT, KX_ERR_EE_BLANK; the record is untouched on failure. */
+
+/*
+ * Decodes the EEPROM into the record, in the form the caller used. Text
+ * buffers need 64 bytes; a null pointer skips that text.
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle or data is null;
+ *         KX_ERR_RESOURCES if memory cannot be had;
+ *         KX_ERR_EE_ABSENT if the vendor word reads 0x0000, which is also
+ *           what an EEPROM that cannot be read at all gives (a word that
+ *           fails to read counts as 0; KX_ERR_EE_READ is not returned);
+ *         KX_ERR_EE_BLANK if the vendor word reads 0xFFFF (an erased part).
+ * On failure the record, text buffers included, is untouched.
+ */
 KX_API KX_STATUS KX_EE_Read(KX_HANDLE handle, KX_PROGRAM_DATA *data);
-/* User area: size in bytes, write at its start, read from its start. */
+
+/*
+ * The user area: the EEPROM bytes the configuration leaves free. Each call
+ * reads the whole image anew. UASize gives its size in bytes (0 when there is
+ * none, e.g. on an erased part); UAWrite stores length bytes at its start by
+ * rewriting the whole image (the rest of the area keeps its contents);
+ * UARead copies min(length, size) bytes from its start and stores that count
+ * in *returned.
+ * @return KX_OK; for UARead with length 0 at once, nothing read and returned
+ *           may be null;
+ *         KX_ERR_PARAMETER if handle or the data / buffer / size pointer is
+ *           null, or returned is null for a non-zero length;
+ *         KX_ERR_RESOURCES if memory cannot be had;
+ *         KX_ERR_EE_WRITE (UAWrite) if there is no user area or the data does
+ *           not fit (the EEPROM is left as it was), or the read-back differs.
+ * KX_ERR_EE_READ and KX_ERR_EE_ERASE are declared for failed reads and erases
+ * but, as with KX_EE_Program, single word failures are not reported on their
+ * own: an unreadable part reads as zeros.
+ */
 KX_API KX_STATUS KX_EE_UASize(KX_HANDLE handle, uint32_t *size);
 KX_API KX_STATUS KX_EE_UAWrite(KX_HANDLE handle, const uint8_t *data, uint32_t length);
 KX_API KX_STATUS KX_EE_UARead(KX_HANDLE handle, uint8_t *buffer, uint32_t length, uint32_t *returned);
@@ -391,30 +644,33 @@ KX_API KX_STATUS KX_EE_UARead(KX_HANDLE handle, uint8_t *buffer, uint32_t length
  * framing, break) has not yet been read with KX_GetModemStatus. It is
  * level-triggered like a tty: a KX_Read or KX_Purge(KX_PURGE_RX) that
  * empties the ring makes it unreadable again, and it stays readable while
- * bytes remain after a partial read. Only ever wait for readability; do not
- * read from or write to it, and do not close it: the handle owns it and
- * KX_Close closes it (after which the number may be reused by the process).
- * Bytes that a blocked KX_Read takes straight from the device never reach the
- * ring and so do not make it readable.
- * Created on the first call; later calls return the same descriptor. Once
- * it exists, each time the ring goes from empty to holding bytes or back
- * costs one eventfd system call. It coexists with KX_SetEventNotification. Changes before the first call are
- * reflected too: a ring that already holds bytes gives a readable descriptor.
- * KX_OK, KX_ERR_PARAMETER (null handle or fd), KX_ERR_RESOURCES (no
- * descriptor could be created; *fd is then not written).
+ * bytes remain after a partial read. Created on the first call; later calls
+ * return the same descriptor. A ring that already holds bytes gives a
+ * readable descriptor at once. It coexists with KX_SetEventNotification.
+ * @return KX_OK;
+ *         KX_ERR_PARAMETER if handle or fd is null;
+ *         KX_ERR_RESOURCES if no descriptor could be created (*fd untouched).
+ * Threading: any thread; two first calls racing get the same descriptor.
+ * Pitfalls: only ever wait for readability; do not read from, write to or
+ * close it: the handle owns it and KX_Close closes it, after which the number
+ * may be reused by the process (remove it from an epoll set first). Bytes
+ * that a blocked KX_Read takes straight from the device never reach the ring
+ * and so do not make it readable. Once it exists, each time the ring goes
+ * from empty to holding bytes or back costs one eventfd system call.
  */
 KX_API KX_STATUS vexa_get_event_fd(KX_HANDLE handle, int *fd);
 
 /* The name of a status code, e.g. "KX_ERR_IO"; "KX_ERR_UNKNOWN" for a code
- * the library does not define. Never null; the text is static. */
+ * the library does not define. Never null; the text is static. Any thread. */
 KX_API const char *vexa_status_name(KX_STATUS status);
 /* A short English sentence for a status code, capitalised and without a full
  * stop, e.g. "A control transfer failed or a read timed out"; a fixed text
- * for codes the library does not define. Never null; the text is static. */
+ * for codes the library does not define. Never null; the text is static.
+ * Any thread. */
 KX_API const char *vexa_status_text(KX_STATUS status);
 
 /* The version of the library actually loaded, "MAJOR.MINOR.PATCH"; compare
- * with VEXA_VERSION_STRING to detect a header/library mismatch. */
+ * with VEXA_VERSION_STRING to detect a header/library mismatch. Any thread. */
 KX_API const char *vexa_version(void);
 
 /*
