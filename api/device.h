@@ -8,20 +8,23 @@
 #include <usb.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
+#include "sync.h"
 #include "vexa.h"
 
 // Everything inside the library is hidden; only KX_API names are exported.
 #define KX_INTERNAL __attribute__((visibility("hidden")))
 
 struct EventFd;
+struct ReadWaiter;
 
 // One open channel. Allocated by KX_Open/KX_OpenEx, freed by KX_Close.
 // Fields that the reader thread and application threads both touch without
-// rx_lock are atomics, so that neither side ever reads a torn value.
+// a lock are atomics, so that neither side ever reads a torn value; every
+// other field shared between threads names its lock with GUARDED_BY. Fields
+// without either are written only while one thread owns the record (open,
+// close) and read-only in between.
 struct norvec_device {
   // USB binding
   usb_dev_handle *usb_handle = nullptr;
@@ -49,19 +52,20 @@ struct norvec_device {
   bool reader_started = false;
   std::atomic<uint32_t> stop_reader{0};
   std::atomic<uint32_t> in_task_stopped{0};
-  pthread_mutex_t rx_lock;
+  Mutex rx_lock;
   // Signalled (under rx_lock) whenever ring space is freed or the ring is
   // reset, so that a reader waiting for room does not poll.
-  pthread_cond_t rx_space;
-  bool rx_sync_initialised = false;
-  uint8_t *rx_buffer = nullptr;
-  uint32_t rx_write_pos = 0;
-  uint32_t rx_read_pos = 0;
-  uint32_t rx_capacity = 0;
-  uint32_t rx_free = 0;
+  MonotonicCondition rx_space;
+  // The ring's storage: allocated at open, freed at close; its bytes and
+  // positions change only under rx_lock.
+  uint8_t *rx_buffer PT_GUARDED_BY(rx_lock) = nullptr;
+  uint32_t rx_write_pos GUARDED_BY(rx_lock) = 0;
+  uint32_t rx_read_pos GUARDED_BY(rx_lock) = 0;
+  uint32_t rx_capacity GUARDED_BY(rx_lock) = 0;
+  uint32_t rx_free GUARDED_BY(rx_lock) = 0;
   // Room the reader thread waits for in rx_space (0: it is not waiting), so
-  // that taking bytes wakes it only once that much is free. Guarded by rx_lock.
-  uint32_t rx_room_wanted = 0;
+  // that taking bytes wakes it only once that much is free.
+  uint32_t rx_room_wanted GUARDED_BY(rx_lock) = 0;
   // Receive purges so far, raised under rx_lock. The reader thread notes it
   // before each transfer and drops what that transfer brings when a purge
   // came in between: those bytes were received before the purge.
@@ -71,20 +75,21 @@ struct norvec_device {
   // Guarded by control_lock, which a setting call holds from its request to
   // its shadow update, so that two threads setting the same thing leave the
   // shadow as the chip ended up. The reader thread never takes it.
-  std::mutex control_lock;
-  uint32_t baud_rate = 0;
-  uint8_t line_control[3] = {};
-  uint8_t flow_control[4] = {};
-  uint8_t special_chars[4] = {};
-  uint8_t bit_mode[2] = {};
+  Mutex control_lock;
+  uint32_t baud_rate GUARDED_BY(control_lock) = 0;
+  uint8_t line_control[3] GUARDED_BY(control_lock) = {};
+  uint8_t flow_control[4] GUARDED_BY(control_lock) = {};
+  uint8_t special_chars[4] GUARDED_BY(control_lock) = {};
+  uint8_t bit_mode[2] GUARDED_BY(control_lock) = {};
+  // Written under control_lock, read without it by the getter.
   std::atomic<uint8_t> latency_timer{0};
-  uint8_t modem_control = 0;
-  uint16_t flow_control_value = 0;
-  uint16_t line_control_value = 0;
+  uint8_t modem_control GUARDED_BY(control_lock) = 0;
+  uint16_t flow_control_value GUARDED_BY(control_lock) = 0;
+  uint16_t line_control_value GUARDED_BY(control_lock) = 0;
 
   // Event block. A registration writes its fields under control_lock, so
   // that two at once cannot mix; the reader thread reads the atomics alone.
-  norvec_device *event_owner = nullptr;
+  norvec_device *event_owner GUARDED_BY(control_lock) = nullptr;
   std::atomic<uint32_t> event_mask{0};
   std::atomic<_EVENT_HANDLE *> event_handle{nullptr};
   std::atomic<uint32_t> event_status{0};
@@ -96,21 +101,22 @@ struct norvec_device {
   // The event object the reader thread is signalling right now (null: none),
   // guarded by event_lock: a registration change waits on event_idle until
   // the reader has left the object it replaces.
-  std::mutex event_lock;
-  std::condition_variable event_idle;
-  _EVENT_HANDLE *event_in_use = nullptr;
+  Mutex event_lock;
+  MonotonicCondition event_idle;
+  _EVENT_HANDLE *event_in_use GUARDED_BY(event_lock) = nullptr;
 
   // Transfer parameters.
   uint32_t max_packet_size = 0;
   std::atomic<uint32_t> transfer_timeout{0};
 
-  // Pending read (one slot per handle). Guarded by rx_lock.
-  _EVENT_HANDLE *read_event = nullptr;
-  uint32_t read_length = 0;
-  uint32_t read_done = 0;
-  uint8_t *read_dest = nullptr;
-  uint32_t *read_returned = nullptr;
-  uint32_t read_pending = 0;
+  // Pending read (one slot per handle): the waiting KX_Read's private wait
+  // object, its buffer and count.
+  ReadWaiter *read_event GUARDED_BY(rx_lock) = nullptr;
+  uint32_t read_length GUARDED_BY(rx_lock) = 0;
+  uint32_t read_done GUARDED_BY(rx_lock) = 0;
+  uint8_t *read_dest PT_GUARDED_BY(rx_lock) = nullptr;
+  uint32_t *read_returned PT_GUARDED_BY(rx_lock) = nullptr;
+  uint32_t read_pending GUARDED_BY(rx_lock) = 0;
   // Held by the KX_Read in progress: a second one on another thread is
   // refused instead of taking over the request slot of the first.
   std::atomic<bool> read_in_progress{false};

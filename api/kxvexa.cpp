@@ -42,10 +42,6 @@ void release_record(norvec_device *record) {
     usb_close(record->usb_handle);
     record->usb_handle = nullptr;
   }
-  if (record->rx_sync_initialised) {
-    pthread_cond_destroy(&record->rx_space);
-    pthread_mutex_destroy(&record->rx_lock);
-  }
   delete[] record->rx_buffer;
   delete record;
 }
@@ -123,14 +119,18 @@ void InitDeviceStructure(norvec_device *record) {
   record->in_task_stopped = 0;
   record->in_buffer_size = kRingSize;
   record->in_transfer_size = kTransferSize;
-  record->rx_capacity = kRingSize - 2 * (kRingSize / record->max_packet_size);
-  record->rx_write_pos = 0;
-  record->rx_read_pos = 0;
-  record->rx_free = record->rx_capacity;
+  {
+    // No reader thread runs yet; the lock only satisfies the analysis.
+    MutexGuard hold(record->rx_lock);
+    record->rx_capacity = kRingSize - 2 * (kRingSize / record->max_packet_size);
+    record->rx_write_pos = 0;
+    record->rx_read_pos = 0;
+    record->rx_free = record->rx_capacity;
+    record->read_event = nullptr;
+  }
   record->transfer_timeout = kTransferTimeoutMs;
   unsigned char latency = record->latency_timer;
   if (GetLatencyTimer(record, &latency) == 0) record->latency_timer = latency;
-  record->read_event = nullptr;
   record->device_type = get_device_type(record->descriptor);
 }
 
@@ -212,13 +212,6 @@ KX_STATUS open_channel(const char *name, uint32_t flags, int index, KX_HANDLE *h
     return KX_ERR_RESOURCES;
   }
   InitDeviceStructure(record);
-  pthread_condattr_t attributes;
-  pthread_condattr_init(&attributes);
-  pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
-  pthread_mutex_init(&record->rx_lock, nullptr);
-  pthread_cond_init(&record->rx_space, &attributes);
-  pthread_condattr_destroy(&attributes);
-  record->rx_sync_initialised = true;
   // A handle without its reader thread would never receive: refuse it.
   if (StartReaderThread(record) != 0) {
     release_record(record);

@@ -164,7 +164,7 @@ int SetBaudRate(norvec_device *device, unsigned long rate) {
   uint16_t index = ext;
   if (ChipRevisionOf(device->descriptor).divisor_index == DivisorIndex::kExtensionAndPort)
     index = static_cast<uint16_t>((ext << 8) | device->port_index);
-  std::lock_guard<std::mutex> hold(device->control_lock);
+  MutexGuard hold(device->control_lock);
   int result =
       KX_VendorRequest(KX_REQ_SET_DIVISOR, word, index, nullptr, 0, KX_REQTYPE_OUT, device);
   device->baud_rate = requested;

@@ -51,7 +51,7 @@ int ReadIn(norvec_device *device, uint8_t request, uint8_t *reply, uint16_t leng
 }
 
 int SetModemLine(norvec_device *device, uint16_t value, uint8_t bit, bool on) {
-  std::lock_guard<std::mutex> hold(device->control_lock);
+  MutexGuard hold(device->control_lock);
   int result = SendOut(device, KX_REQ_MODEM_CTRL, value, device->port_index);
   if (result == 0) {
     if (on)
@@ -90,7 +90,7 @@ bool SupportsLatencyAndBitMode(const norvec_device *device) {
 }
 
 int SetLineControl(norvec_device *device, _TKxLineControl *params) {
-  std::lock_guard<std::mutex> hold(device->control_lock);
+  MutexGuard hold(device->control_lock);
   uint16_t word = static_cast<uint16_t>(params->word_length | (params->parity << 8) |
                                         (params->stop_bits << 11));
   // Stored before sending so that a break request always carries the format
@@ -104,13 +104,13 @@ int SetLineControl(norvec_device *device, _TKxLineControl *params) {
 }
 
 int SetBreak(norvec_device *device, unsigned short flag) {
-  std::lock_guard<std::mutex> hold(device->control_lock);
+  MutexGuard hold(device->control_lock);
   uint16_t word = static_cast<uint16_t>(device->line_control_value | flag);
   return SendOut(device, KX_REQ_SET_LINE_CONTROL, word, device->port_index);
 }
 
 int SetFlowControl(norvec_device *device, _TKxFlowControl *params) {
-  std::lock_guard<std::mutex> hold(device->control_lock);
+  MutexGuard hold(device->control_lock);
   uint16_t value = 0;
   if (params->flow_mode == KX_FLOW_XON_XOFF)
     value = static_cast<uint16_t>((params->flow_char_2 << 8) | params->flow_char_1);
@@ -129,7 +129,7 @@ int SetRts(norvec_device *device) { return SetModemLine(device, kRtsOn, kModemCo
 int ClrRts(norvec_device *device) { return SetModemLine(device, kRtsOff, kModemControlRts, false); }
 
 int SetChars(norvec_device *device, _TKxSpecialChars *params) {
-  std::lock_guard<std::mutex> hold(device->control_lock);
+  MutexGuard hold(device->control_lock);
   uint16_t first = static_cast<uint16_t>(params->first_char | (params->first_enable ? kCharEnable : 0));
   int result = SendOut(device, KX_REQ_SET_CHAR1, first, device->port_index);
   if (result != 0) return result;
@@ -167,7 +167,7 @@ int ResetDevice(norvec_device *device, unsigned char *) { return SendOut(device,
 
 int SetLatencyTimer(norvec_device *device, unsigned char milliseconds) {
   if (!SupportsLatencyAndBitMode(device)) return KX_RESULT_UNSUPPORTED;
-  std::lock_guard<std::mutex> hold(device->control_lock);
+  MutexGuard hold(device->control_lock);
   int result = SendOut(device, KX_REQ_SET_LATENCY_TIMER, milliseconds, device->port_index);
   if (result == 0) {
     device->latency_timer.store(milliseconds);
@@ -182,7 +182,7 @@ int GetLatencyTimer(norvec_device *device, unsigned char *milliseconds) {
 
 int SetBitMode(norvec_device *device, _TKxBitMode *params) {
   if (!SupportsLatencyAndBitMode(device)) return KX_RESULT_UNSUPPORTED;
-  std::lock_guard<std::mutex> hold(device->control_lock);
+  MutexGuard hold(device->control_lock);
   uint16_t value = static_cast<uint16_t>((params->mode << 8) | params->mask);
   int result = SendOut(device, KX_REQ_SET_BIT_MODE, value, device->port_index);
   if (result == 0) {

@@ -33,24 +33,17 @@ constexpr uint32_t kRoomWaitMs = 50;
 constexpr uint32_t kMaxBackoffMs = 100;
 // How long the reader waits for an application's event mutex before it
 // checks again whether the object is still registered.
-constexpr long kEventLockSliceMs = 20;
+constexpr uint32_t kEventLockSliceMs = 20;
 
 enum class ReaderState { Start, Check, Allocate, Stream, Recover, Exit };
 
-// Waits on rx_space (a CLOCK_MONOTONIC condition) for at most ms, unless
-// ready() already holds. The caller holds rx_lock.
-template <typename Ready>
-void WaitOnRxSpaceLocked(norvec_device *device, uint32_t ms, Ready ready) {
-  if (ready()) return;
-  timespec deadline;
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_sec += ms / 1000;
-  deadline.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1000000000L;
-  }
-  pthread_cond_timedwait(&device->rx_space, &device->rx_lock, &deadline);
+// Waits once on rx_space for at most ms, unless `ready` already holds. A
+// single wait, not a loop: any signal of rx_space (room freed, a read
+// request, a purge, a close) sends the reader back to look at its state.
+void WaitOnRxSpaceLocked(norvec_device *device, uint32_t ms, bool ready) REQUIRES(device->rx_lock) {
+  if (ready) return;
+  const timespec deadline = MonotonicDeadline(ms);
+  device->rx_space.WaitOnce(device->rx_lock, &deadline);
 }
 
 class Reader {
@@ -178,44 +171,40 @@ class Reader {
     size_in_use_ = requested;
     bytes_per_transfer_ = GetBytesPerTransfer(size_in_use_, device_);
     KX_SetDeadmanTimeout(device_);
-    pthread_mutex_lock(&device_->rx_lock);
-    device_->rx_capacity = GetBytesPerTransfer(device_->in_buffer_size.load(), device_);
-    RingResetLocked(device_);
-    pthread_mutex_unlock(&device_->rx_lock);
+    {
+      MutexGuard hold(device_->rx_lock);
+      device_->rx_capacity = GetBytesPerTransfer(device_->in_buffer_size.load(), device_);
+      RingResetLocked(device_);
+    }
     EventFdSync(device_);
   }
 
   uint32_t FreeSpace() {
     // Only this thread lowers rx_free, so the value stays a safe lower bound
     // after the lock is released.
-    pthread_mutex_lock(&device_->rx_lock);
-    const uint32_t room = device_->rx_free;
-    pthread_mutex_unlock(&device_->rx_lock);
-    return room;
+    MutexGuard hold(device_->rx_lock);
+    return device_->rx_free;
   }
 
   // Ring full or payload held back: wait until the application frees room,
   // a read request needs serving, or the handle closes.
   void WaitForRoom() {
     const uint32_t need = std::max<uint32_t>(held_count_, 1);
-    pthread_mutex_lock(&device_->rx_lock);
+    MutexGuard hold(device_->rx_lock);
     device_->rx_room_wanted = need;
-    WaitOnRxSpaceLocked(device_, kRoomWaitMs, [&] {
-      return device_->stop_reader.load() != 0 || device_->rx_free >= need ||
-             (device_->read_pending != 0 && RingQueuedLocked(device_) != 0);
-    });
+    WaitOnRxSpaceLocked(device_, kRoomWaitMs,
+                        device_->stop_reader.load() != 0 || device_->rx_free >= need ||
+                            (device_->read_pending != 0 && RingQueuedLocked(device_) != 0));
     device_->rx_room_wanted = 0;
-    pthread_mutex_unlock(&device_->rx_lock);
   }
 
   void Backoff() {
     ++failures_;
     const uint32_t shift = std::min<uint32_t>(failures_ - 1, 7);
     const uint32_t ms = std::min<uint32_t>(1u << shift, kMaxBackoffMs);
-    pthread_mutex_lock(&device_->rx_lock);
+    MutexGuard hold(device_->rx_lock);
     // rx_space is also signalled by StopReaderThread, so a close is not delayed.
-    WaitOnRxSpaceLocked(device_, ms, [&] { return device_->stop_reader.load() != 0; });
-    pthread_mutex_unlock(&device_->rx_lock);
+    WaitOnRxSpaceLocked(device_, ms, device_->stop_reader.load() != 0);
   }
 
   norvec_device *device_;
@@ -251,20 +240,20 @@ bool EventObjectReleased(const norvec_device *device, const _EVENT_HANDLE *event
 // is waited for in slices, between which a released object is given up.
 void SignalEventObject(norvec_device *device, _EVENT_HANDLE *event, int times) {
   {
-    std::lock_guard<std::mutex> hold(device->event_lock);
+    MutexGuard hold(device->event_lock);
     if (EventObjectReleased(device, event)) return;
     device->event_in_use = event;
   }
   for (int k = 0; k < times; ++k) {
     int locked;
     do {
-      timespec slice;
-      clock_gettime(CLOCK_REALTIME, &slice);
-      slice.tv_nsec += kEventLockSliceMs * 1000000L;
-      if (slice.tv_nsec >= 1000000000L) {
-        slice.tv_sec += 1;
-        slice.tv_nsec -= 1000000000L;
-      }
+      // The application's mutex can only be waited for against the wall
+      // clock (the sanitizers know no other timed lock). A step of that
+      // clock changes one slice at most, and the lock is taken the moment
+      // the application lets it go, whatever the slice.
+      timespec now;
+      clock_gettime(CLOCK_REALTIME, &now);
+      const timespec slice = DeadlineAfter(now, kEventLockSliceMs);
       locked = pthread_mutex_timedlock(&event->mutex, &slice);
     } while (locked == ETIMEDOUT && !EventObjectReleased(device, event));
     if (locked != 0) break;
@@ -272,14 +261,14 @@ void SignalEventObject(norvec_device *device, _EVENT_HANDLE *event, int times) {
     pthread_mutex_unlock(&event->mutex);
   }
   {
-    std::lock_guard<std::mutex> hold(device->event_lock);
+    MutexGuard hold(device->event_lock);
     device->event_in_use = nullptr;
   }
-  device->event_idle.notify_all();
+  device->event_idle.Broadcast();
 }
 
 struct StoredPayload {
-  _EVENT_HANDLE *completed = nullptr;  // a read this completed, to be told after unlocking
+  ReadWaiter *completed = nullptr;  // a read this completed, to be told after unlocking
   bool delivered = false;              // some bytes went straight to a waiting read
   bool ring_empty = false;             // the ring was empty afterwards
   bool dropped = false;                // a receive purge came first: nothing was stored
@@ -295,9 +284,8 @@ StoredPayload StorePayload(norvec_device *device, const uint8_t *data, int count
   StoredPayload stored;
   // An idle chip's status-only packets carry nothing for the ring: no lock.
   if (count <= 2) return stored;
-  pthread_mutex_lock(&device->rx_lock);
+  MutexGuard hold(device->rx_lock);
   if (purges_seen && *purges_seen != device->rx_purges.load()) {
-    pthread_mutex_unlock(&device->rx_lock);
     stored.dropped = true;
     return stored;
   }
@@ -311,7 +299,6 @@ StoredPayload StorePayload(norvec_device *device, const uint8_t *data, int count
     if (n > direct) RingAppendLocked(device, payload + direct, n - direct);
   }
   stored.ring_empty = RingQueuedLocked(device) == 0;
-  pthread_mutex_unlock(&device->rx_lock);
   return stored;
 }
 
@@ -333,9 +320,10 @@ void StopReaderThread(norvec_device *device) {
   if (!device->reader_started) return;
   device->stop_reader.store(1);
   WakeInTaskGate();
-  pthread_mutex_lock(&device->rx_lock);
-  pthread_cond_broadcast(&device->rx_space);
-  pthread_mutex_unlock(&device->rx_lock);
+  {
+    MutexGuard hold(device->rx_lock);
+    device->rx_space.Broadcast();
+  }
   pthread_join(device->reader_tid, nullptr);
   device->reader_started = false;
 }

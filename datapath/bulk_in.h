@@ -25,7 +25,7 @@ KX_INTERNAL void ProcessBulkInData(norvec_device *device, unsigned char *data, i
 KX_INTERNAL void ProcessBulkInDataSince(norvec_device *device, unsigned char *data, int count,
                                         uint32_t purges_seen);
 
-KX_INTERNAL void RequestReadData(norvec_device *device, _EVENT_HANDLE *event, int length,
+KX_INTERNAL void RequestReadData(norvec_device *device, ReadWaiter *event, int length,
                                  unsigned char *destination, uint32_t *returned);
 KX_INTERNAL void ProcessRead(norvec_device *device);
 KX_INTERNAL void CompleteReadRequest(norvec_device *device);

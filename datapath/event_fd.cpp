@@ -12,7 +12,7 @@
 #include "ring.h"
 
 void EventFdUpdate(EventFd *events, norvec_device *device) {
-  pthread_mutex_lock(&events->lock);
+  MutexGuard hold(events->lock);
   // Read under the lock: the last update to run sees the final state.
   const bool want = events->ring_filled.load() || device->status_unread.load();
   if (want != events->readable) {
@@ -24,14 +24,12 @@ void EventFdUpdate(EventFd *events, norvec_device *device) {
                         : read(events->fd, &count, sizeof count);
     (void)done;
   }
-  pthread_mutex_unlock(&events->lock);
 }
 
 void EventFdRelease(norvec_device *device) {
   EventFd *events = device->event_fd.exchange(nullptr);
   if (!events) return;
   close(events->fd);
-  pthread_mutex_destroy(&events->lock);
   delete events;
 }
 
@@ -51,25 +49,25 @@ extern "C" KX_API KX_STATUS vexa_get_event_fd(KX_HANDLE handle, int *fd) {
     delete created;
     return KX_ERR_RESOURCES;
   }
-  pthread_mutex_init(&created->lock, nullptr);
 
   // Published under rx_lock, which every ring change holds, so the ring
   // state noted here cannot go stale before the hooks see the descriptor. A
   // second caller racing this one keeps the first descriptor.
-  pthread_mutex_lock(&device->rx_lock);
-  EventFd *events = device->event_fd.load();
-  if (!events) {
-    events = created;
-    created = nullptr;
-    events->ring_filled.store(RingQueuedLocked(device) != 0);
-    device->event_fd.store(events);
+  EventFd *events;
+  {
+    MutexGuard hold(device->rx_lock);
+    events = device->event_fd.load();
+    if (!events) {
+      events = created;
+      created = nullptr;
+      events->ring_filled.store(RingQueuedLocked(device) != 0);
+      device->event_fd.store(events);
+    }
   }
-  pthread_mutex_unlock(&device->rx_lock);
   EventFdUpdate(events, device);
 
   if (created) {
     close(created->fd);
-    pthread_mutex_destroy(&created->lock);
     delete created;
   }
   *fd = events->fd;

@@ -14,8 +14,6 @@
 #ifndef VEXA_EVENT_FD_H
 #define VEXA_EVENT_FD_H
 
-#include <pthread.h>
-
 #include <atomic>
 
 #include "device.h"
@@ -26,17 +24,17 @@ struct EventFd {
   std::atomic<bool> ring_filled{false};
   // Guards `readable` (the eventfd's counter, 0 or 1) and the system calls.
   // Taken without rx_lock.
-  pthread_mutex_t lock;
-  bool readable = false;
+  Mutex lock;
+  bool readable GUARDED_BY(lock) = false;
 };
 
 // The ring went from empty to holding bytes, or back to empty. The caller
 // holds rx_lock and calls EventFdSync after releasing it.
-inline void EventFdRingFilledLocked(norvec_device *device) {
+inline void EventFdRingFilledLocked(norvec_device *device) REQUIRES(device->rx_lock) {
   if (EventFd *events = device->event_fd.load())
     events->ring_filled.store(true);
 }
-inline void EventFdRingEmptiedLocked(norvec_device *device) {
+inline void EventFdRingEmptiedLocked(norvec_device *device) REQUIRES(device->rx_lock) {
   if (EventFd *events = device->event_fd.load())
     events->ring_filled.store(false);
 }

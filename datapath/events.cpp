@@ -10,8 +10,10 @@ namespace {
 // one registered now: the application may then free the one it replaced.
 void WaitUntilOldObjectLeft(norvec_device *device) {
   _EVENT_HANDLE *current = (device->event_flags.load() & 1u) ? device->event_handle.load() : nullptr;
-  std::unique_lock<std::mutex> hold(device->event_lock);
-  device->event_idle.wait(hold, [&] { return !device->event_in_use || device->event_in_use == current; });
+  MutexGuard hold(device->event_lock);
+  device->event_idle.WaitUntil(device->event_lock, nullptr, [&]() REQUIRES(device->event_lock) {
+    return !device->event_in_use || device->event_in_use == current;
+  });
 }
 
 }  // namespace
@@ -19,7 +21,7 @@ void WaitUntilOldObjectLeft(norvec_device *device) {
 KX_STATUS KX_SetEventNotification(KX_HANDLE handle, uint32_t mask, _EVENT_HANDLE *event) {
   norvec_device *device = as_device(handle);
   if (!device) return KX_ERR_PARAMETER;
-  std::lock_guard<std::mutex> hold(device->control_lock);
+  MutexGuard hold(device->control_lock);
   if (mask == 0) {
     // Off; the status word keeps what it holds until it is read.
     device->event_flags.fetch_and(~1u);
@@ -38,9 +40,8 @@ KX_STATUS KX_SetEventNotification(KX_HANDLE handle, uint32_t mask, _EVENT_HANDLE
 KX_STATUS KX_GetQueueStatus(KX_HANDLE handle, uint32_t *queued) {
   norvec_device *device = as_device(handle);
   if (!device || !queued) return KX_ERR_PARAMETER;
-  pthread_mutex_lock(&device->rx_lock);
+  MutexGuard hold(device->rx_lock);
   *queued = RingQueuedLocked(device);
-  pthread_mutex_unlock(&device->rx_lock);
   return KX_OK;
 }
 
@@ -48,9 +49,10 @@ KX_STATUS KX_GetStatus(KX_HANDLE handle, uint32_t *rx_bytes, uint32_t *tx_bytes,
                        uint32_t *events) {
   norvec_device *device = as_device(handle);
   if (!device || !rx_bytes || !tx_bytes || !events) return KX_ERR_PARAMETER;
-  pthread_mutex_lock(&device->rx_lock);
-  *rx_bytes = RingQueuedLocked(device);
-  pthread_mutex_unlock(&device->rx_lock);
+  {
+    MutexGuard hold(device->rx_lock);
+    *rx_bytes = RingQueuedLocked(device);
+  }
   *tx_bytes = 0;  // writes go straight to the bus: there is no transmit queue
   *events = device->event_status.exchange(0);
   return KX_OK;

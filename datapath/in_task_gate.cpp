@@ -1,8 +1,6 @@
 #include "in_task_gate.h"
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 
 #include "bulk_in.h"
 
@@ -14,9 +12,9 @@ namespace {
 // cannot miss a change; it is atomic so that a streaming reader can see the
 // gate open on each pass without taking a lock every handle shares.
 struct Gate {
-  std::mutex lock;
-  std::condition_variable changed;
-  std::atomic<bool> stopped{false};
+  Mutex lock;
+  MonotonicCondition changed;
+  std::atomic<bool> stopped{false};  // written under lock, read with or without it
 };
 
 // Never destroyed: reader threads may still wait on it while the process
@@ -31,7 +29,7 @@ Gate &gate() {
 
 int usb_stop_bulk_in() {
   Gate &g = gate();
-  std::lock_guard<std::mutex> hold(g.lock);
+  MutexGuard hold(g.lock);
   g.stopped.store(true);
   return 0;
 }
@@ -39,10 +37,10 @@ int usb_stop_bulk_in() {
 int usb_start_bulk_in() {
   Gate &g = gate();
   {
-    std::lock_guard<std::mutex> hold(g.lock);
+    MutexGuard hold(g.lock);
     g.stopped.store(false);
   }
-  g.changed.notify_all();
+  g.changed.Broadcast();
   return 0;
 }
 
@@ -53,8 +51,8 @@ bool WaitWhileInTaskStopped(norvec_device *device) {
     if (device->read_waiting.load(std::memory_order_relaxed)) device->read_waiting.store(false);
     return true;
   }
-  std::unique_lock<std::mutex> hold(g.lock);
-  g.changed.wait(hold, [&] {
+  MutexGuard hold(g.lock);
+  g.changed.WaitUntil(g.lock, nullptr, [&] {
     return !g.stopped.load() || device->stop_reader.load() != 0 || device->read_waiting.load();
   });
   device->read_waiting.store(false);
@@ -65,8 +63,8 @@ void WakeInTaskGate() {
   Gate &g = gate();
   // Taking the lock orders this wake-up after the waiter's predicate check,
   // so a stop flag set just before cannot be missed.
-  { std::lock_guard<std::mutex> hold(g.lock); }
-  g.changed.notify_all();
+  { MutexGuard hold(g.lock); }
+  g.changed.Broadcast();
 }
 
 void WakeInTaskGateForRead(norvec_device *device) {
@@ -76,6 +74,6 @@ void WakeInTaskGateForRead(norvec_device *device) {
   // not go to sleep. While streaming runs the reader passes by ProcessRead anyway.
   device->read_waiting.store(true);
   if (!g.stopped.load()) return;
-  { std::lock_guard<std::mutex> hold(g.lock); }
-  g.changed.notify_all();
+  { MutexGuard hold(g.lock); }
+  g.changed.Broadcast();
 }

@@ -12,9 +12,6 @@
 // touch the object again. The waiter only returns, ending its object's life,
 // once it has either detached the request itself or seen that mark; because
 // the mark is set under the mutex it waits with, it can never be missed.
-#include <errno.h>
-#include <sys/time.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -26,64 +23,44 @@
 
 namespace {
 
-// Empties the request slot; returns the waiter's event when a request was
-// pending. The caller holds rx_lock.
-_EVENT_HANDLE *DetachRequestLocked(norvec_device *device) {
-  _EVENT_HANDLE *event = device->read_pending ? device->read_event : nullptr;
+// Empties the request slot; returns the waiter when a request was pending.
+ReadWaiter *DetachRequestLocked(norvec_device *device) REQUIRES(device->rx_lock) {
+  ReadWaiter *waiter = device->read_pending ? device->read_event : nullptr;
   device->read_pending = 0;
   device->read_event = nullptr;
-  return event;
+  return waiter;
 }
 
 // Tells a waiting KX_Read that its request has ended. Called without rx_lock.
-void MarkFinished(_EVENT_HANDLE *event) {
-  if (!event) return;
-  ReadWaiter *waiter = reinterpret_cast<ReadWaiter *>(event);
-  pthread_mutex_lock(&event->mutex);
+void MarkFinished(ReadWaiter *waiter) {
+  if (!waiter) return;
+  MutexGuard hold(waiter->lock);
   waiter->finished = true;
-  pthread_cond_signal(&event->cond);
-  pthread_mutex_unlock(&event->mutex);
+  waiter->changed.Signal();
 }
 
 void EndRequest(norvec_device *device) {
-  pthread_mutex_lock(&device->rx_lock);
-  _EVENT_HANDLE *event = DetachRequestLocked(device);
-  pthread_mutex_unlock(&device->rx_lock);
-  MarkFinished(event);
+  ReadWaiter *waiter;
+  {
+    MutexGuard hold(device->rx_lock);
+    waiter = DetachRequestLocked(device);
+  }
+  MarkFinished(waiter);
 }
 
-// Waits, holding the waiter's mutex, until the request has ended or the
-// deadline (null: none) has passed. Returns whether it ended.
+// Waits until the request has ended or the deadline (null: none) has
+// passed. Returns whether it ended.
 bool WaitFinished(ReadWaiter &waiter, const timespec *deadline) {
-  while (!waiter.finished) {
-    if (!deadline) {
-      pthread_cond_wait(&waiter.event.cond, &waiter.event.mutex);
-    } else if (pthread_cond_timedwait(&waiter.event.cond, &waiter.event.mutex, deadline) ==
-               ETIMEDOUT) {
-      return waiter.finished;
-    }
-  }
-  return true;
+  MutexGuard hold(waiter.lock);
+  return waiter.changed.WaitUntil(waiter.lock, deadline,
+                                  [&]() REQUIRES(waiter.lock) { return waiter.finished; });
 }
 
 }  // namespace
 
-timespec ReadDeadline(const timeval &now, uint32_t timeout_ms) {
-  timespec deadline;
-  deadline.tv_sec = now.tv_sec + static_cast<time_t>(timeout_ms / 1000);
-  long nanoseconds = static_cast<long>(now.tv_usec) * 1000L +
-                     static_cast<long>(timeout_ms % 1000) * 1000000L;
-  if (nanoseconds >= 1000000000L) {
-    deadline.tv_sec += 1;
-    nanoseconds -= 1000000000L;
-  }
-  deadline.tv_nsec = nanoseconds;
-  return deadline;
-}
-
-void RequestReadData(norvec_device *device, _EVENT_HANDLE *event, int length,
+void RequestReadData(norvec_device *device, ReadWaiter *event, int length,
                      unsigned char *destination, uint32_t *returned) {
-  pthread_mutex_lock(&device->rx_lock);
+  device->rx_lock.Lock();
   device->read_event = event;
   device->read_length = static_cast<uint32_t>(length);
   device->read_dest = destination;
@@ -91,15 +68,15 @@ void RequestReadData(norvec_device *device, _EVENT_HANDLE *event, int length,
   device->read_done = 0;
   device->read_pending = 1;
   // A reader thread waiting for ring room must serve the request instead.
-  pthread_cond_signal(&device->rx_space);
-  pthread_mutex_unlock(&device->rx_lock);
+  device->rx_space.Signal();
+  device->rx_lock.Unlock();
   // So must one that KX_StopInTask paused.
   WakeInTaskGateForRead(device);
 }
 
 void ProcessRead(norvec_device *device) {
-  _EVENT_HANDLE *completed = nullptr;
-  pthread_mutex_lock(&device->rx_lock);
+  ReadWaiter *completed = nullptr;
+  device->rx_lock.Lock();
   const uint32_t queued = RingQueuedLocked(device);
   if (device->read_pending && queued != 0) {
     const uint32_t n = std::min(device->read_length - device->read_done, queued);
@@ -110,13 +87,13 @@ void ProcessRead(norvec_device *device) {
     // means a waiter that times out now finds it already complete.
     if (device->read_done == device->read_length) completed = DetachRequestLocked(device);
   }
-  pthread_mutex_unlock(&device->rx_lock);
+  device->rx_lock.Unlock();
   EventFdSync(device);  // before the caller returns from KX_Read
   MarkFinished(completed);
 }
 
 uint32_t DeliverToWaitingReadLocked(norvec_device *device, const uint8_t *data, uint32_t n,
-                                    _EVENT_HANDLE **completed) {
+                                    ReadWaiter **completed) {
   if (!device->read_pending || RingQueuedLocked(device) != 0) return 0;
   const uint32_t take = std::min(device->read_length - device->read_done, n);
   std::memcpy(device->read_dest + device->read_done, data, take);
@@ -126,17 +103,17 @@ uint32_t DeliverToWaitingReadLocked(norvec_device *device, const uint8_t *data, 
   return take;
 }
 
-void FinishReadRequest(_EVENT_HANDLE *event) { MarkFinished(event); }
+void FinishReadRequest(ReadWaiter *waiter) { MarkFinished(waiter); }
 
 void CompleteReadRequest(norvec_device *device) { EndRequest(device); }
 
 void CancelReadRequest(norvec_device *device) { EndRequest(device); }
 
 void PurgeReceiveRing(norvec_device *device) {
-  pthread_mutex_lock(&device->rx_lock);
+  device->rx_lock.Lock();
   RingResetLocked(device);
   device->rx_purges.fetch_add(1);
-  pthread_mutex_unlock(&device->rx_lock);
+  device->rx_lock.Unlock();
   EventFdSync(device);
   CancelReadRequest(device);
 }
@@ -163,52 +140,38 @@ KX_STATUS KX_Read(KX_HANDLE handle, void *buffer, uint32_t n, uint32_t *returned
 namespace {
 
 KX_STATUS ReadAlone(norvec_device *device, uint8_t *destination, uint32_t n, uint32_t *returned) {
-  pthread_mutex_lock(&device->rx_lock);
+  device->rx_lock.Lock();
   if (RingQueuedLocked(device) >= n) {
     RingTakeLocked(device, destination, n);
-    pthread_mutex_unlock(&device->rx_lock);
+    device->rx_lock.Unlock();
     EventFdSync(device);
     *returned = n;
     return KX_OK;
   }
-  pthread_mutex_unlock(&device->rx_lock);
+  device->rx_lock.Unlock();
 
   const uint32_t timeout_ms = device->read_timeout.load();
   ReadWaiter waiter;
-  pthread_mutex_init(&waiter.event.mutex, nullptr);
-  pthread_cond_init(&waiter.event.cond, nullptr);
   *returned = 0;
-  RequestReadData(device, &waiter.event, static_cast<int>(n), destination, returned);
+  RequestReadData(device, &waiter, static_cast<int>(n), destination, returned);
 
+  // Measured on the monotonic clock, so that a step of the wall clock
+  // neither stretches nor cuts the wait.
   timespec deadline;
-  if (timeout_ms != 0) {
-    timeval now;
-    gettimeofday(&now, nullptr);
-    deadline = ReadDeadline(now, timeout_ms);
-  }
-  pthread_mutex_lock(&waiter.event.mutex);
-  const bool ended = WaitFinished(waiter, timeout_ms != 0 ? &deadline : nullptr);
-  pthread_mutex_unlock(&waiter.event.mutex);
+  if (timeout_ms != 0) deadline = MonotonicDeadline(timeout_ms);
+  if (WaitFinished(waiter, timeout_ms != 0 ? &deadline : nullptr)) return KX_OK;
 
-  KX_STATUS status = KX_OK;
-  if (!ended) {
-    pthread_mutex_lock(&device->rx_lock);
-    const bool still_ours = device->read_pending && device->read_event == &waiter.event;
+  bool still_ours;
+  {
+    MutexGuard hold(device->rx_lock);
+    still_ours = device->read_pending && device->read_event == &waiter;
     if (still_ours) DetachRequestLocked(device);
-    pthread_mutex_unlock(&device->rx_lock);
-    if (still_ours) {
-      status = KX_ERR_IO;
-    } else {
-      // Completed or purged just as the time-out expired: the party that
-      // ended it is about to mark us, and may not find our object gone.
-      pthread_mutex_lock(&waiter.event.mutex);
-      WaitFinished(waiter, nullptr);
-      pthread_mutex_unlock(&waiter.event.mutex);
-    }
   }
-  pthread_cond_destroy(&waiter.event.cond);
-  pthread_mutex_destroy(&waiter.event.mutex);
-  return status;
+  if (still_ours) return KX_ERR_IO;
+  // Completed or purged just as the time-out expired: the party that ended
+  // it is about to mark us, and may not find our object gone.
+  WaitFinished(waiter, nullptr);
+  return KX_OK;
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ void RingTakeLocked(norvec_device *device, uint8_t *dest, uint32_t n) {
   // Waking the reader for less room than it waits for would only send it back
   // to sleep; an application reading in small pieces would wake it each time.
   if (device->rx_room_wanted != 0 && device->rx_free >= device->rx_room_wanted)
-    pthread_cond_signal(&device->rx_space);
+    device->rx_space.Signal();
 }
 
 void RingResetLocked(norvec_device *device) {
@@ -54,5 +54,5 @@ void RingResetLocked(norvec_device *device) {
   device->rx_write_pos = 0;
   device->rx_free = device->rx_capacity;
   EventFdRingEmptiedLocked(device);
-  pthread_cond_signal(&device->rx_space);
+  device->rx_space.Signal();
 }

@@ -25,26 +25,21 @@ struct Record {
     device.rx_buffer = ring.get();
     device.rx_capacity = kRingBytes - 2 * (kRingBytes / packet);
     device.rx_free = device.rx_capacity;
-    pthread_mutex_init(&device.rx_lock, nullptr);
-    pthread_cond_init(&device.rx_space, nullptr);
     pthread_mutex_init(&event.mutex, nullptr);
     pthread_cond_init(&event.cond, nullptr);
   }
   ~Record() {
     pthread_cond_destroy(&event.cond);
     pthread_mutex_destroy(&event.mutex);
-    pthread_cond_destroy(&device.rx_space);
-    pthread_mutex_destroy(&device.rx_lock);
   }
 
   void Drain(std::vector<uint8_t> *out, uint32_t most) {
-    pthread_mutex_lock(&device.rx_lock);
+    MutexGuard hold(device.rx_lock);
     uint32_t queued = RingQueuedLocked(&device);
     uint32_t n = queued < most ? queued : most;
     size_t at = out->size();
     out->resize(at + n);
     if (n) RingTakeLocked(&device, out->data() + at, n);
-    pthread_mutex_unlock(&device.rx_lock);
   }
 };
 
@@ -81,9 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       if (n > 2) payload += n - 2;
     }
     // The reader thread never hands over more than the ring has room for.
-    pthread_mutex_lock(&device.rx_lock);
+    device.rx_lock.Lock();
     const uint32_t room = device.rx_free;
-    pthread_mutex_unlock(&device.rx_lock);
+    device.rx_lock.Unlock();
     if (payload > room) record.Drain(&received, kRingBytes);
     for (uint32_t at = 0; at < length; at += packet) {
       const uint32_t n = length - at < packet ? length - at : packet;

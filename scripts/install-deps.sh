@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, only those that are missing.
-# Usage: scripts/install-deps.sh [base] [m32] [fuzz] [umockdev] [coverage] [valgrind] [packages]
+# Usage: scripts/install-deps.sh [base] [m32] [fuzz] [thread-safety] [umockdev] [coverage] [valgrind] [packages]
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config libusb-dev libgtest-dev libbenchmark-dev
@@ -10,6 +10,7 @@ for profile in "$@"; do
     base) ;;
     m32) packages+=(g++-multilib qemu-user) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    thread-safety) packages+=(clang) ;;
     umockdev) packages+=(umockdev libumockdev-dev) ;;
     coverage) packages+=(gcovr) ;;
     valgrind) packages+=(valgrind) ;;

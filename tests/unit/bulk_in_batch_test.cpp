@@ -47,13 +47,7 @@ struct PendingRead {
   uint32_t returned = 0;
 
   PendingRead(norvec_device &device, uint32_t n) : buffer(n) {
-    pthread_mutex_init(&waiter.event.mutex, nullptr);
-    pthread_cond_init(&waiter.event.cond, nullptr);
-    RequestReadData(&device, &waiter.event, static_cast<int>(n), buffer.data(), &returned);
-  }
-  ~PendingRead() {
-    pthread_cond_destroy(&waiter.event.cond);
-    pthread_mutex_destroy(&waiter.event.mutex);
+    RequestReadData(&device, &waiter, static_cast<int>(n), buffer.data(), &returned);
   }
 };
 

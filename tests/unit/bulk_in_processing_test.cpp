@@ -94,16 +94,16 @@ TEST(BulkInData, EventsRaiseOnlyFromAClearStatusWord) {
   pthread_mutex_destroy(&event.mutex);
 }
 
-TEST(ReadDeadline, CarriesNanosecondsIntoSeconds) {
+TEST(Deadline, CarriesNanosecondsIntoSeconds) {
   const struct {
-    timeval now;
+    timespec now;
     uint32_t ms;
     long sec, nsec;
-  } rows[] = {{{100, 999999}, 1999, 102, 998999000L}, {{100, 0}, 500, 100, 500000000L},
-              {{7, 500000}, 500, 8, 0L},              {{7, 1}, 3000, 10, 1000L}};
+  } rows[] = {{{100, 999999000L}, 1999, 102, 998999000L}, {{100, 0}, 500, 100, 500000000L},
+              {{7, 500000000L}, 500, 8, 0L},             {{7, 1000}, 3000, 10, 1000L}};
   for (const auto &row : rows) {
-    const timespec deadline = ReadDeadline(row.now, row.ms);
-    EXPECT_EQ(deadline.tv_sec, row.sec) << row.now.tv_sec << "." << row.now.tv_usec << " + " << row.ms;
+    const timespec deadline = DeadlineAfter(row.now, row.ms);
+    EXPECT_EQ(deadline.tv_sec, row.sec) << row.now.tv_sec << "." << row.now.tv_nsec << " + " << row.ms;
     EXPECT_EQ(deadline.tv_nsec, row.nsec);
   }
 }

@@ -3,9 +3,6 @@
 #ifndef VEXA_HAND_MADE_DEVICE_H
 #define VEXA_HAND_MADE_DEVICE_H
 
-#include <pthread.h>
-#include <time.h>
-
 #include <cstdint>
 #include <vector>
 
@@ -16,23 +13,12 @@ struct HandMadeDevice {
   std::vector<uint8_t> storage = std::vector<uint8_t>(65536, 0);
 
   explicit HandMadeDevice(uint32_t packet = 64) {
-    pthread_mutex_init(&device.rx_lock, nullptr);
-    pthread_condattr_t attributes;
-    pthread_condattr_init(&attributes);
-    pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
-    pthread_cond_init(&device.rx_space, &attributes);
-    pthread_condattr_destroy(&attributes);
-    device.rx_sync_initialised = true;
     device.rx_buffer = storage.data();
     device.max_packet_size = packet;
     device.in_buffer_size = 65536;
     device.in_transfer_size = 4096;
     device.rx_capacity = 65536 - 2 * (65536 / packet);
     device.rx_free = device.rx_capacity;
-  }
-  ~HandMadeDevice() {
-    pthread_cond_destroy(&device.rx_space);
-    pthread_mutex_destroy(&device.rx_lock);
   }
   HandMadeDevice(const HandMadeDevice &) = delete;
   HandMadeDevice &operator=(const HandMadeDevice &) = delete;

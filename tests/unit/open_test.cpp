@@ -153,9 +153,9 @@ TEST_F(Opening, SixtyFourBytePacketsGiveTheSmallerRing) {
   AddSingle("CD34", "Single");
   norvec_device *record = Rec(Open(0));
   // The reader thread resets the ring under rx_lock when it starts streaming.
-  pthread_mutex_lock(&record->rx_lock);
+  record->rx_lock.Lock();
   const uint32_t capacity = record->rx_capacity;
-  pthread_mutex_unlock(&record->rx_lock);
+  record->rx_lock.Unlock();
   EXPECT_EQ(capacity, 63488u);
   EXPECT_EQ(KX_Close(nullptr), KX_ERR_PARAMETER);
 }
