@@ -2,6 +2,7 @@
 // the version, and the VEXA_DEBUG trace (seen from a child process, since the
 // environment is read once per process).
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -82,8 +83,10 @@ TEST_F(TraceChild, Work) {
 std::string RunChild(const char *debug) {
   std::string command = "TRACE_CHILD=1 ";
   command += debug ? std::string("VEXA_DEBUG=") + debug : "env -u VEXA_DEBUG";
-  command += " /proc/" + std::to_string(getpid()) +
-             "/exe --gtest_filter=TraceChild.Work 2>&1 >/dev/null";
+  // Under an emulator (the 32-bit build runs in qemu) the child needs it too.
+  const std::string runner = VEXA_TEST_EMULATOR;
+  command += " " + runner + " " + program_invocation_name +
+             " --gtest_filter=TraceChild.Work 2>&1 >/dev/null";
   std::string output;
   FILE *pipe = popen(command.c_str(), "r");
   if (!pipe) return output;
