@@ -35,7 +35,8 @@ constexpr StatusEntry kStatuses[] = {
     {KX_ERR_EE_BLANK, "KX_ERR_EE_BLANK", "The EEPROM is blank: its vendor word reads 0xFFFF"},
     {KX_ERR_ARGS, "KX_ERR_ARGS", "EEPROM word offset out of range"},
     {KX_ERR_UNSUPPORTED, "KX_ERR_UNSUPPORTED", "Not supported, or not by this chip"},
-    {KX_ERR_OTHER, "KX_ERR_OTHER", "Other failure: bus scan, string read, or EEPROM texts too long"},
+    {KX_ERR_OTHER, "KX_ERR_OTHER",
+     "Other failure: bus scan, string read, EEPROM texts too long, or another read in progress"},
 };
 
 constexpr std::size_t kStatusCount = sizeof kStatuses / sizeof kStatuses[0];
