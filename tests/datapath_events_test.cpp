@@ -6,7 +6,6 @@
 #include <functional>
 #include <thread>
 
-#include "datapath_support.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -14,36 +13,29 @@ namespace {
 using std::chrono::milliseconds;
 
 // An application event object with a thread that counts its signals.
-class SignalCounter {
+class SignalCounter : public EventObject {
  public:
   SignalCounter() {
-    pthread_mutex_init(&event.mutex, nullptr);
-    pthread_cond_init(&event.cond, nullptr);
-    pthread_mutex_lock(&event.mutex);
+    pthread_mutex_lock(&mutex);
     thread_ = std::thread([this] {
-      pthread_mutex_lock(&event.mutex);
+      pthread_mutex_lock(&mutex);
       waiting_ = true;
-      pthread_cond_broadcast(&event.cond);
-      while (pthread_cond_wait(&event.cond, &event.mutex) == 0 && !stop_) count_.fetch_add(1);
-      pthread_mutex_unlock(&event.mutex);
+      pthread_cond_broadcast(&cond);
+      while (pthread_cond_wait(&cond, &mutex) == 0 && !stop_) count_.fetch_add(1);
+      pthread_mutex_unlock(&mutex);
     });
-    // The counter holds the mutex until it waits, so once this wait returns
-    // no signal can slip past it.
-    while (!waiting_) pthread_cond_wait(&event.cond, &event.mutex);
-    pthread_mutex_unlock(&event.mutex);
+    // The counter holds the mutex until it waits: no signal slips past it.
+    while (!waiting_) pthread_cond_wait(&cond, &mutex);
+    pthread_mutex_unlock(&mutex);
   }
   ~SignalCounter() {
-    pthread_mutex_lock(&event.mutex);
+    pthread_mutex_lock(&mutex);
     stop_ = true;
-    pthread_cond_signal(&event.cond);
-    pthread_mutex_unlock(&event.mutex);
+    pthread_cond_signal(&cond);
+    pthread_mutex_unlock(&mutex);
     thread_.join();
-    pthread_cond_destroy(&event.cond);
-    pthread_mutex_destroy(&event.mutex);
   }
   int count() const { return count_.load(); }
-
-  _EVENT_HANDLE event;
 
  private:
   std::thread thread_;
@@ -51,26 +43,18 @@ class SignalCounter {
   std::atomic<int> count_{0};
 };
 
-class Events : public SimTest {
+class Events : public OpenChipTest {
  protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    chip_ = AddSingle("EV1", "Events", 0x0600, 64);
-    handle_ = Open(0);
-    ASSERT_NE(handle_, nullptr);
-  }
   uint32_t Status() {
     uint32_t status = 0xFFFF;
     EXPECT_EQ(KX_GetEventStatus(handle_, &status), KX_OK);
     return status;
   }
-  int chip_ = -1;
-  KX_HANDLE handle_ = nullptr;
 };
 
 TEST_F(Events, OneSignalWhileDataKeepsArrivingUnreadThenRearmed) {
   SignalCounter counter;
-  ASSERT_EQ(KX_SetEventNotification(handle_, KX_EVENT_RX_DATA, &counter.event), KX_OK);
+  ASSERT_EQ(KX_SetEventNotification(handle_, KX_EVENT_RX_DATA, &counter), KX_OK);
   for (int i = 0; i < 5; ++i) ASSERT_TRUE(Deliver(chip_, 0, Pattern(100, i)));
   ASSERT_TRUE(Eventually([&] { return Queued(handle_) == 500 && counter.count() >= 1; }));
   std::this_thread::sleep_for(milliseconds(40));
@@ -95,7 +79,7 @@ TEST_F(Events, OneSignalWhileDataKeepsArrivingUnreadThenRearmed) {
 
 TEST_F(Events, ModemChangeRaisesOnlyWhenMasked) {
   SignalCounter counter;
-  ASSERT_EQ(KX_SetEventNotification(handle_, KX_EVENT_RX_DATA, &counter.event), KX_OK);
+  ASSERT_EQ(KX_SetEventNotification(handle_, KX_EVENT_RX_DATA, &counter), KX_OK);
   ASSERT_EQ(vexa_sim_set_status(chip_, 0, 0x30, 0x60), 0);
   unsigned long modem = 0;
   ASSERT_TRUE(Eventually([&] { return KX_GetModemStatus(handle_, &modem) == KX_OK && modem == 0x30; }));
@@ -103,7 +87,7 @@ TEST_F(Events, ModemChangeRaisesOnlyWhenMasked) {
   EXPECT_EQ(Status(), 0u);
   EXPECT_EQ(counter.count(), 0);
 
-  ASSERT_EQ(KX_SetEventNotification(handle_, KX_EVENT_MODEM_CHANGED, &counter.event), KX_OK);
+  ASSERT_EQ(KX_SetEventNotification(handle_, KX_EVENT_MODEM_CHANGED, &counter), KX_OK);
   ASSERT_EQ(vexa_sim_set_status(chip_, 0, 0xB0, 0x60), 0);
   ASSERT_TRUE(Eventually([&] { return counter.count() == 1; }));
   EXPECT_EQ(Status(), KX_EVENT_MODEM_CHANGED);
@@ -125,8 +109,8 @@ TEST_F(Events, NullEventObjectRecordsAndMaskZeroKeepsTheWord) {
 }
 
 // Closing ends the reader's transfer in progress: at once while the chip
-// sends status packets or transfers fail (how the reader backs off then is the
-// fault tests' business), within one read time-out when the chip is silent.
+// sends status packets or transfers fail, within one read time-out when the
+// chip is silent.
 TEST_F(Events, CloseIsPromptWhateverTheChipSends) {
   const struct {
     const char *what;
@@ -139,17 +123,13 @@ TEST_F(Events, CloseIsPromptWhateverTheChipSends) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.what);
-    if (handle_) Close(handle_);
-    vexa_sim_reset();
-    chip_ = AddSingle("EV1", "Events", 0x0600, 64);
-    handle_ = Open(0);
+    Reopen();
     row.setup(chip_);
     std::this_thread::sleep_for(milliseconds(50));  // the reader is in its loop
     const auto start = std::chrono::steady_clock::now();
-    Close(handle_);
+    CloseAll();
     EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(row.limit_ms));
     EXPECT_EQ(State(chip_, 0).claimed, 0);
-    handle_ = nullptr;
   }
 }
 
@@ -162,11 +142,11 @@ TEST_F(Events, StopInTaskPausesStreamingAndRestartResumes) {
   vexa_sim_queue_rx(chip_, 0, "later", 5);
   std::this_thread::sleep_for(milliseconds(60));
   EXPECT_TRUE(BulkSizes(VEXA_SIM_LOG_BULK_IN).empty()) << "no transfer while stopped";
+  // Buffered bytes stay readable, also by a read that has to wait: it times
+  // out only for the bytes that cannot come.
   std::vector<uint8_t> buffer(60);
   uint32_t got = 0;
-  ASSERT_EQ(KX_Read(handle_, buffer.data(), 20, &got), KX_OK) << "buffered bytes stay readable";
-  // A read that has to wait is still served from the ring while paused; it
-  // times out only for the bytes that cannot come.
+  ASSERT_EQ(KX_Read(handle_, buffer.data(), 20, &got), KX_OK);
   ASSERT_EQ(KX_SetTimeouts(handle_, 200, 0), KX_OK);
   EXPECT_EQ(KX_Read(handle_, buffer.data() + 20, 40, &got), KX_ERR_IO);
   EXPECT_EQ(got, 30u);

@@ -5,21 +5,14 @@
 #include <string>
 #include <thread>
 
-#include "datapath_support.h"
 #include "sim_fixture.h"
 
 namespace {
 
 constexpr uint32_t kCapacity64 = 63488, kCapacity512 = 65280;
 
-class Stream : public SimTest {
+class Stream : public OpenChipTest {
  protected:
-  void OpenChip(int packet) {
-    chip_ = AddSingle("ST1", "Stream", 0x0600, packet);
-    handle_ = Open(0);
-    ASSERT_NE(handle_, nullptr);
-  }
-
   // Fills the ring until exactly `room` bytes are free.
   void FillRingLeaving(uint32_t capacity, uint32_t room) {
     ASSERT_TRUE(Deliver(chip_, 0, Pattern(capacity - room)));
@@ -30,7 +23,7 @@ class Stream : public SimTest {
   // now and then until the ring is full, so that the reader keeps running
   // into a full ring, single-packet reads and held-back payload.
   void StreamAndVerify(int packet, uint32_t capacity) {
-    OpenChip(packet);
+    Reopen(packet);
     vexa_sim_log_bulk(0);
     const size_t total = 3 << 20;
     const std::vector<uint8_t> sent = Pattern(total, capacity);
@@ -69,9 +62,6 @@ class Stream : public SimTest {
     for (size_t i = 0; i < total; ++i) ASSERT_EQ(received[i], sent[i]) << "first difference at byte " << i;
     EXPECT_EQ(Queued(handle_), 0u);
   }
-
-  int chip_ = -1;
-  KX_HANDLE handle_ = nullptr;
 };
 
 TEST_F(Stream, NoByteLostOrReorderedWith64BytePackets) { StreamAndVerify(64, kCapacity64); }
@@ -91,14 +81,10 @@ TEST_F(Stream, TransferLengthFollowsTheRoomInWholePackets) {
       {64, kCapacity64, 100, 64},           {64, kCapacity64, 30, 64},     {512, kCapacity512, 1000, 512},
       {512, kCapacity512, 4079, 3584},      {512, kCapacity512, 200, 512},
   };
-  int packet = 0;
+  int packet = 64;  // as the fixture opened it
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << row.packet << "-byte packets, room " << row.room);
-    if (row.packet != packet) {
-      if (handle_) Close(handle_);
-      vexa_sim_reset();
-      OpenChip(packet = row.packet);
-    }
+    if (row.packet != packet) Reopen(packet = row.packet);
     ASSERT_EQ(KX_Purge(handle_, KX_PURGE_RX), KX_OK);
     FillRingLeaving(row.capacity, row.room);
     vexa_sim_log_clear();
@@ -109,7 +95,6 @@ TEST_F(Stream, TransferLengthFollowsTheRoomInWholePackets) {
 }
 
 TEST_F(Stream, SplitPacketIsHeldBackAndStoredInOrder) {
-  OpenChip(64);
   const std::vector<uint8_t> first = Pattern(kCapacity64 - 10, 3);
   ASSERT_TRUE(Deliver(chip_, 0, first));
   ASSERT_TRUE(Eventually([&] { return Queued(handle_) == kCapacity64 - 10; }));
@@ -143,7 +128,6 @@ TEST_F(Stream, SplitPacketIsHeldBackAndStoredInOrder) {
   buffer.resize(expected.size());
   EXPECT_EQ(buffer, expected);
 }
-
 
 // A receive purge discards everything received before it, also the payload
 // held back because its packet did not fit the ring: the next bytes read are

@@ -8,7 +8,6 @@
 #include <map>
 #include <thread>
 
-#include "datapath_support.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -31,12 +30,10 @@ int OpenDescriptors() {
   return count;
 }
 
-class EventFdTest : public SimTest {
+class EventFdTest : public OpenChipTest {
  protected:
   void SetUp() override {
-    SimTest::SetUp();
-    chip_ = AddSingle("FD1", "Descriptor", 0x0600, 64);
-    handle_ = Open(0);
+    OpenChipTest::SetUp();
     ASSERT_EQ(vexa_get_event_fd(handle_, &fd_), KX_OK);
     ASSERT_GE(fd_, 0);
   }
@@ -45,15 +42,13 @@ class EventFdTest : public SimTest {
     uint32_t count = 0;
     ASSERT_EQ(KX_ListDevices(&count, nullptr, KX_LIST_COUNT), KX_OK);
   }
-  std::vector<uint8_t> Read(uint32_t n) {
+  static std::vector<uint8_t> Read(KX_HANDLE handle, uint32_t n) {
     std::vector<uint8_t> bytes(n);
     uint32_t got = 0;
-    EXPECT_EQ(KX_Read(handle_, bytes.data(), n, &got), KX_OK);
+    EXPECT_EQ(KX_Read(handle, bytes.data(), n, &got), KX_OK);
     EXPECT_EQ(got, n);
     return bytes;
   }
-  int chip_ = -1;
-  KX_HANDLE handle_ = nullptr;
   int fd_ = -1;
 };
 
@@ -64,9 +59,9 @@ TEST_F(EventFdTest, FollowsTheRingThroughPartialReadFullReadAndPurge) {
   ASSERT_TRUE(Readable(fd_, kWakeMs));
   ASSERT_TRUE(Eventually([&] { return Queued(handle_) == 100; }));
 
-  std::vector<uint8_t> got = Read(40);
+  std::vector<uint8_t> got = Read(handle_, 40);
   EXPECT_TRUE(Readable(fd_, 0)) << "60 bytes remain";
-  std::vector<uint8_t> rest = Read(60);
+  std::vector<uint8_t> rest = Read(handle_, 60);
   got.insert(got.end(), rest.begin(), rest.end());
   EXPECT_EQ(got, sent);
   EXPECT_FALSE(Readable(fd_, 0)) << "the read emptied the ring";
@@ -113,7 +108,7 @@ TEST_F(EventFdTest, StatusChangesStayReadableUntilTheModemStatusIsRead) {
   ASSERT_TRUE(Eventually([&] { return Queued(handle_) == 10; }));
   ASSERT_EQ(KX_GetModemStatus(handle_, &modem), KX_OK);
   EXPECT_TRUE(Readable(fd_, 0));
-  Read(10);
+  Read(handle_, 10);
   EXPECT_FALSE(Readable(fd_, 0));
 }
 
@@ -134,9 +129,7 @@ TEST_F(EventFdTest, OneDescriptorPerHandleStartingFromTheCurrentState) {
   // The status bytes go ahead of these: once they are queued, the change was seen.
   ASSERT_TRUE(Deliver(dual, 1, Pattern(1)));
   ASSERT_TRUE(Eventually([&] { return Queued(with_bytes) == 5 && Queued(with_change) == 1; }));
-  std::vector<uint8_t> bytes(5);
-  uint32_t got = 0;
-  ASSERT_EQ(KX_Read(with_change, bytes.data(), 1, &got), KX_OK);
+  Read(with_change, 1);
 
   int fd_bytes = -1, fd_change = -1;
   ASSERT_EQ(vexa_get_event_fd(with_bytes, &fd_bytes), KX_OK);
@@ -144,7 +137,7 @@ TEST_F(EventFdTest, OneDescriptorPerHandleStartingFromTheCurrentState) {
   EXPECT_NE(fd_bytes, fd_);
   EXPECT_TRUE(Readable(fd_bytes, 0));
   EXPECT_TRUE(Readable(fd_change, 0));
-  ASSERT_EQ(KX_Read(with_bytes, bytes.data(), 5, &got), KX_OK);
+  Read(with_bytes, 5);
   EXPECT_FALSE(Readable(fd_bytes, 0));
   unsigned long modem = 0;
   ASSERT_EQ(KX_GetModemStatus(with_change, &modem), KX_OK);

@@ -9,31 +9,20 @@
 #include <set>
 #include <string>
 
-#include "datapath_support.h"
 #include "sim_fixture.h"
 
 namespace {
 
 TEST(StatusText, EveryCodeHasItsNameAndASentenceAndOthersAFixedText) {
+#define ROW(code) {code, #code}
   const struct {
     KX_STATUS code;
     const char *name;
-  } known[] = {{KX_OK, "KX_OK"},
-               {KX_ERR_NOT_FOUND, "KX_ERR_NOT_FOUND"},
-               {KX_ERR_NOT_OPENED, "KX_ERR_NOT_OPENED"},
-               {KX_ERR_IO, "KX_ERR_IO"},
-               {KX_ERR_RESOURCES, "KX_ERR_RESOURCES"},
-               {KX_ERR_PARAMETER, "KX_ERR_PARAMETER"},
-               {KX_ERR_BAUD_RATE, "KX_ERR_BAUD_RATE"},
-               {KX_ERR_WRITE, "KX_ERR_WRITE"},
-               {KX_ERR_EE_READ, "KX_ERR_EE_READ"},
-               {KX_ERR_EE_WRITE, "KX_ERR_EE_WRITE"},
-               {KX_ERR_EE_ERASE, "KX_ERR_EE_ERASE"},
-               {KX_ERR_EE_ABSENT, "KX_ERR_EE_ABSENT"},
-               {KX_ERR_EE_BLANK, "KX_ERR_EE_BLANK"},
-               {KX_ERR_ARGS, "KX_ERR_ARGS"},
-               {KX_ERR_UNSUPPORTED, "KX_ERR_UNSUPPORTED"},
-               {KX_ERR_OTHER, "KX_ERR_OTHER"}};
+  } known[] = {ROW(KX_OK), ROW(KX_ERR_NOT_FOUND), ROW(KX_ERR_NOT_OPENED), ROW(KX_ERR_IO),
+               ROW(KX_ERR_RESOURCES), ROW(KX_ERR_PARAMETER), ROW(KX_ERR_BAUD_RATE), ROW(KX_ERR_WRITE),
+               ROW(KX_ERR_EE_READ), ROW(KX_ERR_EE_WRITE), ROW(KX_ERR_EE_ERASE), ROW(KX_ERR_EE_ABSENT),
+               ROW(KX_ERR_EE_BLANK), ROW(KX_ERR_ARGS), ROW(KX_ERR_UNSUPPORTED), ROW(KX_ERR_OTHER)};
+#undef ROW
   std::set<std::string> texts;
   for (const auto &row : known) {
     SCOPED_TRACE(row.name);

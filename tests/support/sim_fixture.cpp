@@ -1,6 +1,9 @@
 #include "sim_fixture.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 void SimTest::SetUp() { vexa_sim_reset(); }
 
@@ -113,3 +116,54 @@ vexa_sim_fault Fault(int kind, int result, int chip, int request, int skip, int 
 }
 
 void Inject(const vexa_sim_fault &fault) { EXPECT_EQ(vexa_sim_add_fault(&fault), 0); }
+
+void OpenChipTest::SetUp() {
+  SimTest::SetUp();
+  Reopen();
+}
+
+void OpenChipTest::Reopen(int packet) {
+  CloseAll();
+  vexa_sim_reset();
+  chip_ = AddSingle("OC1", "Open chip", 0x0600, packet);
+  handle_ = Open(0);
+  ASSERT_NE(handle_, nullptr);
+}
+
+bool Eventually(const std::function<bool()> &cond, int limit_ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() > end) return cond();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+uint32_t Queued(KX_HANDLE handle) {
+  uint32_t queued = 0xFFFFFFFF;
+  KX_GetQueueStatus(handle, &queued);
+  return queued;
+}
+
+std::vector<uint8_t> Pattern(size_t n, uint32_t seed) {
+  std::vector<uint8_t> bytes(n);
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < n; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    bytes[i] = static_cast<uint8_t>(x >> 11);
+  }
+  return bytes;
+}
+
+bool Deliver(int chip, int channel, const std::vector<uint8_t> &bytes) {
+  vexa_sim_queue_rx(chip, channel, bytes.data(), bytes.size());
+  return Eventually([&] { return vexa_sim_rx_pending(chip, channel) == 0; });
+}
+
+void AbortAsHung(int limit_ms) {
+  ADD_FAILURE() << "call did not return within " << limit_ms << " ms";
+  std::fflush(stdout);
+  std::abort();
+}

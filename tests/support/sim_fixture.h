@@ -4,7 +4,12 @@
 #define VEXA_SIM_FIXTURE_H
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -49,5 +54,45 @@ vexa_sim_fault Fault(int kind, int result, int chip = -1, int request = -1, int 
                      int count = -1, int channel = -1);
 // Adds a fault rule to the simulator (asserting it was taken).
 void Inject(const vexa_sim_fault &fault);
+
+// One single-channel chip (64-byte packets) attached and opened as handle_.
+class OpenChipTest : public SimTest {
+ protected:
+  void SetUp() override;
+  // Starts again from a clean bus with one chip of the given packet size.
+  void Reopen(int packet = 64);
+  int chip_ = -1;
+  KX_HANDLE handle_ = nullptr;
+};
+
+// An application's event object.
+struct EventObject : _EVENT_HANDLE {
+  EventObject() {
+    pthread_mutex_init(&mutex, nullptr);
+    pthread_cond_init(&cond, nullptr);
+  }
+  ~EventObject() {
+    pthread_cond_destroy(&cond);
+    pthread_mutex_destroy(&mutex);
+  }
+};
+
+// Polls cond (1 ms apart) until it holds or limit_ms passes; returns cond().
+bool Eventually(const std::function<bool()> &cond, int limit_ms = 5000);
+// Bytes in the handle's receive ring.
+uint32_t Queued(KX_HANDLE handle);
+// A reproducible byte stream in which a lost, repeated or swapped byte shows.
+std::vector<uint8_t> Pattern(size_t n, uint32_t seed = 1);
+// Queues bytes on the chip and waits until it has sent them all.
+bool Deliver(int chip, int channel, const std::vector<uint8_t> &bytes);
+// A call still running after `limit_ms` is a hang: reported, then the process
+// stops, since a deadlocked thread cannot be taken back.
+void AbortAsHung(int limit_ms);
+template <typename Fn>
+auto Within(int limit_ms, Fn fn) -> decltype(fn()) {
+  auto task = std::async(std::launch::async, fn);
+  if (task.wait_for(std::chrono::milliseconds(limit_ms)) != std::future_status::ready) AbortAsHung(limit_ms);
+  return task.get();
+}
 
 #endif  // VEXA_SIM_FIXTURE_H
