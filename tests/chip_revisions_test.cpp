@@ -49,8 +49,16 @@ TEST_F(ChipRevisions, TypeOptionalRequestsAndDivisorAddressing) {
     EXPECT_EQ(KX_GetDeviceInfo(h, &type, nullptr, nullptr, text, nullptr), KX_OK);
     EXPECT_EQ(type, row.type);
     EXPECT_EQ(std::string(text), description + row.letter);
-    unsigned char latency = 0;
-    EXPECT_EQ(KX_GetLatencyTimer(h, &latency), row.optional ? KX_OK : KX_ERR_UNSUPPORTED);
+    // An incapable chip is refused every optional call without a request.
+    unsigned char latency = 0xEE, bits = 0xEE;
+    const KX_STATUS optional = row.optional ? KX_OK : KX_ERR_UNSUPPORTED;
+    vexa_sim_log_clear();
+    EXPECT_EQ(KX_SetLatencyTimer(h, 40), optional);
+    EXPECT_EQ(KX_GetLatencyTimer(h, &latency), optional);
+    EXPECT_EQ(KX_SetBitMode(h, 0xF0, 0x01), optional);
+    EXPECT_EQ(KX_GetBitMode(h, &bits), optional);
+    EXPECT_EQ(ControlLog().size(), row.optional ? 4u : 0u);
+    EXPECT_EQ(latency, row.optional ? 40 : 0xEE);
     vexa_sim_log_clear();
     EXPECT_EQ(KX_SetBaudRate(h, 9500), KX_OK);
     const auto sent = ControlLog(3);

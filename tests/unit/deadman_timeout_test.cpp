@@ -22,9 +22,7 @@ TEST(DeadmanTimeout, GrowsWithPacketsPerTransferTimesLatency) {
   EXPECT_EQ(Deadman(64, 64, 200), 5200u);     // the reader's smallest transfer: one packet
   EXPECT_EQ(Deadman(512, 4096, 10), 5080u);   // 8 packets of 510
   EXPECT_EQ(Deadman(64, 61, 255), 5000u);     // less than one packet: the division comes first
-}
-
-TEST(DeadmanTimeout, TinyPacketSizesDoNotDivideByZero) {
+  // Tiny packet sizes do not divide by zero.
   EXPECT_EQ(Deadman(0, 4096, 1), 4096u + 5000u);
   EXPECT_EQ(Deadman(2, 100, 2), 200u + 5000u);
   EXPECT_EQ(Deadman(3, 100, 2), 200u + 5000u);
