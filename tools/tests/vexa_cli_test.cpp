@@ -118,13 +118,7 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
   EXPECT_EQ(State(0, 0).divisor, 0);
   EXPECT_EQ(TakeTx(0, 0), "");
 
-  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-           {}, {"list"}, {"info"}, {"eeprom", "read"}, {"eeprom", "program"}, {"eeprom", "erase"},
-           {"eeprom", "dump"}, {"ua", "size"}, {"ua", "read"}, {"ua", "write"}, {"send"}, {"recv"},
-           {"loopback"}, {"term"}, {"set"}, {"watch"}}) {
-    args.push_back("--help");
-    ExpectShows(args, {"Usage"});
-  }
+  ExpectShows({"--help"}, {"Usage", "list", "eeprom", "watch"});
   ExpectShows({"eeprom", "program", "--help"}, {"--b-config-bit4"});
 }
 
