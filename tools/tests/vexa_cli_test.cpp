@@ -73,40 +73,47 @@ class CliTest : public SimTest {
   }
 };
 
-// ---- usage errors: exit 2, one message, nothing on the bus ----------------------
+// ---- errors: usage (exit 2, nothing on the bus) and failures (exit 1, one line) --
 
-TEST_F(CliTest, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
-  AddSingle("CD34", "Single bridge");
+TEST_F(CliTest, ErrorsExitWithTheirStatusAndSayWhatIsWrong) {
+  int chip = AddSingle("CD34", "Single bridge");
+  AddDual("AB12", "Dual bridge");
   const struct {
     std::vector<std::string> args;
+    int code;
     const char *message;
   } rows[] = {
-      {{}, ""},
-      {{"info"}, "DEVICE"},
-      {{"lst"}, "vexa: unknown command 'lst' (commands: list, info,"},
-      {{"eeprom", "dumb", "0"}, "unknown command 'dumb' (commands: read, program, erase, dump)"},
-      {{"send", "0", "--baud", "-5"}, "--baud: -5 is out of range (expected 184 to 3090000)"},
-      {{"send", "0", "--baud", "0"}, "--baud: 0 is out of range"},
-      {{"send", "0", "--baud", "300", "--format", "9X1"}, "invalid --format '9X1'"},
-      {{"send", "0", "--flow", "hardware"}, "invalid --flow 'hardware'"},
-      {{"recv", "0", "--bytes", "-1"}, "--bytes: -1 is out of range"},
-      {{"recv", "0", "--timeout", "soon"}, "--timeout: 'soon' is not a whole number"},
-      {{"set", "0", "--latency", "300"}, "--latency: 300 is out of range (expected 1 to 255)"},
-      {{"set", "0", "--bit-mode", "ff"}, "'ff' is not MASK:MODE"},
-      {{"--vid-pid", "12:zz", "list"}, "'12:zz' is not VID:PID"},
-      {{"eeprom", "dump", "0", "x", "--words", "100"}, "--words"},
-      {{"eeprom", "program", "0", "--vendor-id", "0x10000"}, "--vendor-id: '0x10000' is not a number from 0 to 65535"},
-      {{"eeprom", "program", "0", "--max-power", "600"}, "--max-power: '600' is not a number from 0 to 500"},
-      {{"eeprom", "program", "0", "--plug-and-play", "2"}, "--plug-and-play: '2' is not a number from 0 to 1"},
-      {{"eeprom", "program", "0", "--manufacturer-id", "V"}, "must be exactly two characters"},
+      {{}, 2, ""},
+      {{"info"}, 2, "DEVICE"},
+      {{"lst"}, 2, "vexa: unknown command 'lst' (commands: list, info,"},
+      {{"eeprom", "dumb", "0"}, 2, "unknown command 'dumb' (commands: read, program, erase, dump)"},
+      {{"send", "0", "--baud", "-5"}, 2, "--baud: -5 is out of range (expected 184 to 3090000)"},
+      {{"send", "0", "--baud", "0"}, 2, "--baud: 0 is out of range"},
+      {{"send", "0", "--baud", "300", "--format", "9X1"}, 2, "invalid --format '9X1'"},
+      {{"send", "0", "--flow", "hardware"}, 2, "invalid --flow 'hardware'"},
+      {{"recv", "0", "--bytes", "-1"}, 2, "--bytes: -1 is out of range"},
+      {{"recv", "0", "--timeout", "soon"}, 2, "--timeout: 'soon' is not a whole number"},
+      {{"set", "0", "--latency", "300"}, 2, "--latency: 300 is out of range (expected 1 to 255)"},
+      {{"set", "0", "--bit-mode", "ff"}, 2, "'ff' is not MASK:MODE"},
+      {{"--vid-pid", "12:zz", "list"}, 2, "'12:zz' is not VID:PID"},
+      {{"eeprom", "dump", "0", "x", "--words", "100"}, 2, "--words"},
+      {{"eeprom", "program", "0", "--vendor-id", "0x10000"}, 2, "--vendor-id: '0x10000' is not a number from 0 to 65535"},
+      {{"eeprom", "program", "0", "--max-power", "600"}, 2, "--max-power: '600' is not a number from 0 to 500"},
+      {{"eeprom", "program", "0", "--plug-and-play", "2"}, 2, "--plug-and-play: '2' is not a number from 0 to 1"},
+      {{"eeprom", "program", "0", "--manufacturer-id", "V"}, 2, "must be exactly two characters"},
+      {{"info", "serial:ZZ99"}, 1, "vexa: cannot open serial:ZZ99: KX_ERR_NOT_FOUND (2)"},
+      {{"info", "serial:AB12 x"}, 1, "KX_ERR_NOT_OPENED (3)"},
+      {{"info", "7"}, 1, "KX_ERR_NOT_FOUND"},
   };
   vexa_sim_log_clear();
   for (const auto &row : rows) {
     Result r = Run(row.args, "abc");
     SCOPED_TRACE(row.message);
-    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.code, row.code);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find(row.message), std::string::npos) << r.err;
+    EXPECT_TRUE(row.code != 1 || std::count(r.err.begin(), r.err.end(), '\n') == 1) << r.err;
+    EXPECT_TRUE(row.code != 2 || Log().empty());
   }
   // Malformed channel names are refused before the bus is touched.
   for (const char *bad : {"abc", "-1", "3x", "1.5", "99999999999", "name:AB", "serial:", "desc:", ""}) {
@@ -114,10 +121,19 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
     EXPECT_EQ(r.code, 2) << bad;
     EXPECT_NE(r.err.find("invalid DEVICE"), std::string::npos) << bad << ": " << r.err;
   }
-  EXPECT_TRUE(Log().empty());
-  EXPECT_EQ(State(0, 0).divisor, 0);
-  EXPECT_EQ(TakeTx(0, 0), "");
+  EXPECT_EQ(State(chip, 0).divisor, 0);
+  EXPECT_EQ(TakeTx(chip, 0), "");
+  Open(0);  // held by "another program"
+  ExpectFailure(Run({"info", "0"}), "KX_ERR_NOT_OPENED");
 
+  setenv("USB_DEVFS_PATH", "/nonexistent/usb", 1);
+  vexa_sim_fault fault{VEXA_SIM_FAULT_FIND_BUSSES, -1, -1, -1, 0, -1, -ENOENT};
+  vexa_sim_add_fault(&fault);
+  Result r = Run({"list"});
+  unsetenv("USB_DEVFS_PATH");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "vexa: no USB bus found (looked in /nonexistent/usb); to try vexa without hardware, run: "
+                   "vexa-sim -- vexa list\n");
   ExpectShows({"--help"}, {"Usage", "list", "eeprom", "watch"});
   ExpectShows({"eeprom", "program", "--help"}, {"--b-config-bit4"});
 }
@@ -165,26 +181,6 @@ TEST_F(CliTest, ListAndInfoShowEveryChannelAsTextAndJson) {
   EXPECT_EQ(list[2]["product_id"], 0x6001);
   EXPECT_EQ(list[3]["serial"], "EF56");
   EXPECT_TRUE(list[3]["type"].is_null());
-}
-
-TEST_F(CliTest, ChannelsThatCannotBeOpenedFailWithOneLine) {
-  AddDual("AB12", "Dual bridge");
-  Result missing = Run({"info", "serial:ZZ99"});
-  ExpectFailure(missing, "KX_ERR_NOT_FOUND (2)");
-  EXPECT_NE(missing.err.find("serial:ZZ99"), std::string::npos);
-  ExpectFailure(Run({"info", "serial:AB12 x"}), "KX_ERR_NOT_OPENED (3)");
-  ExpectFailure(Run({"info", "7"}), "KX_ERR_NOT_FOUND");
-  Open(0);
-  ExpectFailure(Run({"info", "0"}), "KX_ERR_NOT_OPENED");
-
-  setenv("USB_DEVFS_PATH", "/nonexistent/usb", 1);
-  vexa_sim_fault fault{VEXA_SIM_FAULT_FIND_BUSSES, -1, -1, -1, 0, -1, -ENOENT};
-  vexa_sim_add_fault(&fault);
-  Result r = Run({"list"});
-  unsetenv("USB_DEVFS_PATH");
-  EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "vexa: no USB bus found (looked in /nonexistent/usb); to try vexa without hardware, run: "
-                   "vexa-sim -- vexa list\n");
 }
 
 // ---- line options and data -------------------------------------------------
