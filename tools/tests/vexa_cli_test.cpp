@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "commands.h"
@@ -163,24 +164,20 @@ TEST_F(CliTest, ListAndInfoShowEveryChannelAsTextAndJson) {
     SCOPED_TRACE(row.args[1]);
     ExpectShows(row.args, row.pieces);
   }
-  json j = Json({"info", "3", "--json"});
-  EXPECT_EQ(j["latency_timer"], 16);
-  EXPECT_EQ(j["product_id"], 0x6001);
-  EXPECT_EQ(Json({"info", "2", "--json"})["modem_status"], 0x90);
-  EXPECT_TRUE(Json({"info", "2", "--json"})["latency_timer"].is_null());
+  const json info[] = {Json({"info", "2", "--json"}), Json({"info", "3", "--json"})};
+  EXPECT_EQ(info[0]["modem_status"], 0x90);
+  EXPECT_EQ(info[0]["latency_timer"], nullptr);
+  EXPECT_EQ(info[1]["latency_timer"], 16);
+  EXPECT_EQ(info[1]["product_id"], 0x6001);
 
   Open(3);  // held by "another program": listed, without its type
   json list = Json({"list", "--json"});
   ASSERT_EQ(list.size(), 4u);
-  EXPECT_EQ(list[1]["index"], 1);
-  EXPECT_EQ(list[1]["serial"], "AB12 B");
-  EXPECT_EQ(list[1]["description"], "Dual bridge B");
-  EXPECT_EQ(list[1]["type_code"], KX_DEVICE_DUAL);
-  EXPECT_EQ(list[2]["type"], "BCD0200");
-  EXPECT_EQ(list[2]["vendor_id"], 0x0403);
-  EXPECT_EQ(list[2]["product_id"], 0x6001);
-  EXPECT_EQ(list[3]["serial"], "EF56");
-  EXPECT_TRUE(list[3]["type"].is_null());
+  const std::tuple<int, const char *, json> fields[] = {
+      {1, "index", 1},         {1, "serial", "AB12 B"},    {1, "description", "Dual bridge B"},
+      {1, "type_code", KX_DEVICE_DUAL}, {2, "type", "BCD0200"}, {2, "vendor_id", 0x0403},
+      {2, "product_id", 0x6001}, {3, "serial", "EF56"},    {3, "type", nullptr}};
+  for (const auto &[i, key, value] : fields) EXPECT_EQ(list[i][key], value) << i << " " << key;
 }
 
 // ---- line options and data -------------------------------------------------
