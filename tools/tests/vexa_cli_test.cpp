@@ -203,18 +203,6 @@ TEST_F(CliTest, SendAppliesOnlyTheLineOptionsGiven) {
   EXPECT_EQ(TakeTx(chip, 0), "xhello chip");
   EXPECT_NE(r.err.find("sent 10 bytes"), std::string::npos);
 
-  const struct {
-    const char *format;
-    int line_control;
-  } formats[] = {{"8N1", 8}, {"8o1", 8 | KX_PARITY_ODD << 8}, {"8M1", 8 | KX_PARITY_MARK << 8},
-                 {"8S1", 8 | KX_PARITY_SPACE << 8}};
-  for (const auto &row : formats) {
-    ASSERT_EQ(Run({"send", "0", "--format", row.format}, "x").code, 0) << row.format;
-    EXPECT_EQ(State(chip, 0).line_control, row.line_control) << row.format;
-  }
-  ASSERT_EQ(Run({"send", "0", "--flow", "dtr-dsr"}, "x").code, 0);
-  EXPECT_EQ(State(chip, 0).flow_mode, KX_FLOW_DTR_DSR);
-
   // A rate in range that no divisor of an old chip reaches (1600000 is 6 % off).
   vexa_sim_log_clear();
   r = Run({"send", "1", "--baud", "1600000"}, "abc");
