@@ -21,21 +21,18 @@ Target targets[3];
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   vexa_sim_reset();
-  const int words[3] = {64, 64, 256};
+  const char *serials[3] = {"EE0", "EE1", "EE2"}, *channels[3] = {"EE0", "EE1 A", "EE2 B"};
   for (int k = 0; k < 3; ++k) {
     vexa_sim_chip_config config = {};
     config.interfaces = k == 0 ? 1 : 2;
-    config.serial = k == 0 ? "EE0" : (k == 1 ? "EE1" : "EE2");
+    config.serial = serials[k];
     config.product = "Decode";
-    config.eeprom_words = words[k];
+    config.eeprom_words = targets[k].words = k == 2 ? 256 : 64;
     targets[k].chip = vexa_sim_add_chip(&config);
-    targets[k].words = words[k];
   }
   uint32_t count = 0;
   KX_ListDevices(&count, nullptr, KX_LIST_COUNT);
-  FUZZ_CHECK(KX_OpenEx("EE0", KX_MATCH_SERIAL, &targets[0].handle) == KX_OK);
-  FUZZ_CHECK(KX_OpenEx("EE1 A", KX_MATCH_SERIAL, &targets[1].handle) == KX_OK);
-  FUZZ_CHECK(KX_OpenEx("EE2 B", KX_MATCH_SERIAL, &targets[2].handle) == KX_OK);
+  for (int k = 0; k < 3; ++k) FUZZ_CHECK(KX_OpenEx(channels[k], KX_MATCH_SERIAL, &targets[k].handle) == KX_OK);
   return 0;
 }
 
@@ -54,14 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const bool legacy = mode & 0x40;
   if (!legacy) record.marker_ones = 0xFFFFFFFFu;
   KX_PROGRAM_DATA_LEGACY old = {};
-  char **texts[4];
-  if (legacy) {
-    texts[0] = &old.manufacturer, texts[1] = &old.manufacturer_id;
-    texts[2] = &old.description, texts[3] = &old.serial_number;
-  } else {
-    texts[0] = &record.manufacturer, texts[1] = &record.manufacturer_id;
-    texts[2] = &record.description, texts[3] = &record.serial_number;
-  }
+  char **texts[4] = {legacy ? &old.manufacturer : &record.manufacturer,
+                      legacy ? &old.manufacturer_id : &record.manufacturer_id,
+                      legacy ? &old.description : &record.description,
+                      legacy ? &old.serial_number : &record.serial_number};
   Guarded<64> *buffers[4] = {&manufacturer, &prefix, &description, &serial};
   // A null text pointer asks for that text to be skipped.
   for (int k = 0; k < 4; ++k) *texts[k] = (mode >> (k + 2)) & 1 ? nullptr : buffers[k]->text();

@@ -19,15 +19,19 @@ bool Printable(const std::string &text) {
   return true;
 }
 
+// Bytes from `first` to the end of the record.
+size_t TailSize(const void *record, const void *first, size_t size) {
+  return size - static_cast<size_t>(static_cast<const uint8_t *>(first) - static_cast<const uint8_t *>(record));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   vexa_sim_reset();
-  const uint16_t revisions[3] = {0x0400, 0x0200, 0x0500};
   const char *serials[3] = {"PG0", "PG1", "PG2"};
   for (int k = 0; k < 3; ++k) {
     vexa_sim_chip_config config = {};
-    config.bcd_device = revisions[k];
+    config.bcd_device = k == 0 ? 0x0400 : k == 1 ? 0x0200 : 0x0500;
     config.interfaces = k == 2 ? 2 : 1;
     config.id_product = k == 2 ? 0x6010 : 0x6001;
     config.serial = serials[k];
@@ -37,9 +41,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   }
   uint32_t count = 0;
   KX_ListDevices(&count, nullptr, KX_LIST_COUNT);
-  FUZZ_CHECK(KX_OpenEx("PG0", KX_MATCH_SERIAL, &handles[0]) == KX_OK);
-  FUZZ_CHECK(KX_OpenEx("PG1", KX_MATCH_SERIAL, &handles[1]) == KX_OK);
-  FUZZ_CHECK(KX_OpenEx("PG2 A", KX_MATCH_SERIAL, &handles[2]) == KX_OK);
+  for (int k = 0; k < 3; ++k)
+    FUZZ_CHECK(KX_OpenEx(k == 2 ? "PG2 A" : serials[k], KX_MATCH_SERIAL, &handles[k]) == KX_OK);
   return 0;
 }
 
@@ -49,41 +52,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   KX_HANDLE handle = handles[mode % 3];
   std::string texts[4];
   for (auto &text : texts) text = in.Text(80);
-  const bool null_text[4] = {(mode & 0x04) != 0, (mode & 0x08) != 0, (mode & 0x10) != 0,
-                             (mode & 0x20) != 0};
+  auto given = [&](int k) { return (mode >> (k + 2)) & 1 ? nullptr : &texts[k][0]; };  // null: skipped
 
   KX_PROGRAM_DATA record = {};
   record.marker_ones = 0xFFFFFFFFu;
   record.layout_version = in.Byte() & 1;
   record.vendor_id = in.Word();
   record.product_id = in.Word();
-  char *pointers[4];
-  for (int k = 0; k < 4; ++k) pointers[k] = null_text[k] ? nullptr : &texts[k][0];
-  record.manufacturer = pointers[0];
-  record.manufacturer_id = pointers[1];
-  record.description = pointers[2];
-  record.serial_number = pointers[3];
+  record.manufacturer = given(0);
+  record.manufacturer_id = given(1);
+  record.description = given(2);
+  record.serial_number = given(3);
   // Every numeric field from the input, the dual-channel ones included. The
   // fields from max_power on are laid out alike in both record forms.
   uint8_t flags[sizeof(KX_PROGRAM_DATA)];
   for (auto &b : flags) b = in.Byte();
-  auto tail_size = [](const void *record, const void *first, size_t size) {
-    return size - static_cast<size_t>(static_cast<const uint8_t *>(first) -
-                                      static_cast<const uint8_t *>(record));
-  };
-  std::memcpy(&record.max_power, flags, tail_size(&record, &record.max_power, sizeof record));
+  std::memcpy(&record.max_power, flags, TailSize(&record, &record.max_power, sizeof record));
 
   KX_STATUS status;
   if (mode & 0x40) {
     // The older form: the same fields without the markers.
     KX_PROGRAM_DATA_LEGACY old = {};
-    old.vendor_id = record.vendor_id;
-    old.product_id = record.product_id;
-    old.manufacturer = record.manufacturer;
-    old.manufacturer_id = record.manufacturer_id;
-    old.description = record.description;
-    old.serial_number = record.serial_number;
-    std::memcpy(&old.max_power, flags, tail_size(&old, &old.max_power, sizeof old));
+    old.vendor_id = record.vendor_id, old.product_id = record.product_id;
+    old.manufacturer = record.manufacturer, old.manufacturer_id = record.manufacturer_id;
+    old.description = record.description, old.serial_number = record.serial_number;
+    std::memcpy(&old.max_power, flags, TailSize(&old, &old.max_power, sizeof old));
     status = KX_EE_Program(handle, reinterpret_cast<KX_PROGRAM_DATA *>(&old));
   } else {
     status = KX_EE_Program(handle, &record);
@@ -100,18 +93,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   back.serial_number = serial.text();
   const KX_STATUS read = KX_EE_Read(handle, &back);
   // The vendor word doubles as the marker of an absent or erased configuration.
-  if (record.vendor_id == 0x0000) FUZZ_CHECK(read == KX_ERR_EE_ABSENT);
-  if (record.vendor_id == 0xFFFF) FUZZ_CHECK(read == KX_ERR_EE_BLANK);
-  if (record.vendor_id == 0x0000 || record.vendor_id == 0xFFFF) return 0;
+  if (record.vendor_id == 0x0000 || record.vendor_id == 0xFFFF) {
+    FUZZ_CHECK(read == (record.vendor_id ? KX_ERR_EE_BLANK : KX_ERR_EE_ABSENT));
+    return 0;
+  }
   FUZZ_CHECK(read == KX_OK);
   FUZZ_CHECK(manufacturer.Intact() && prefix.Intact() && description.Intact() && serial.Intact());
   FUZZ_CHECK(back.vendor_id == record.vendor_id && back.product_id == record.product_id);
   FUZZ_CHECK(back.max_power <= 500);
-  const std::string given[3] = {null_text[0] ? "" : texts[0].c_str(),
-                                null_text[2] ? "" : texts[2].c_str(),
-                                null_text[3] ? "" : texts[3].c_str()};
-  if (Printable(given[0])) FUZZ_CHECK(given[0] == manufacturer.text());
-  if (Printable(given[1])) FUZZ_CHECK(given[1] == description.text());
-  if (!given[2].empty() && Printable(given[2])) FUZZ_CHECK(given[2] == serial.text());
+  const char *sent[3] = {record.manufacturer, record.description, record.serial_number};
+  const char *read_back[3] = {manufacturer.text(), description.text(), serial.text()};
+  for (int k = 0; k < 3; ++k) {
+    const std::string text = sent[k] ? sent[k] : "";
+    // An empty serial number is generated, not kept.
+    if (Printable(text) && (k < 2 || !text.empty())) FUZZ_CHECK(text == read_back[k]);
+  }
   return 0;
 }

@@ -3,6 +3,7 @@
 #ifndef VEXA_FUZZ_INPUT_H
 #define VEXA_FUZZ_INPUT_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,7 +14,6 @@ class FuzzInput {
   FuzzInput(const uint8_t *data, size_t size) : data_(data), size_(size) {}
 
   size_t remaining() const { return size_ - pos_; }
-
   uint8_t Byte() { return pos_ < size_ ? data_[pos_++] : 0; }
   uint16_t Word() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
   uint32_t Long() { return static_cast<uint32_t>(Word() | static_cast<uint32_t>(Word()) << 16); }
@@ -24,22 +24,13 @@ class FuzzInput {
   std::string Text(size_t max) {
     size_t length = Byte();
     if (max > 255) length = length * max / 255;
-    if (length > max) length = max;
     std::string text;
-    for (size_t k = 0; k < length && pos_ < size_; ++k) {
-      char c = static_cast<char>(data_[pos_++]);
+    for (size_t k = 0; k < length && k < max && pos_ < size_; ++k) {
+      const char c = static_cast<char>(data_[pos_++]);
       if (c == '\0') break;
       text.push_back(c);
     }
     return text;
-  }
-
-  // Whatever is left, as raw bytes.
-  const uint8_t *Rest(size_t *length) {
-    *length = size_ - pos_;
-    const uint8_t *rest = data_ + pos_;
-    pos_ = size_;
-    return rest;
   }
 
  private:
@@ -59,9 +50,7 @@ template <size_t N, size_t Guard = 16>
 struct Guarded {
   static constexpr uint8_t kGuard = 0xCD;
   uint8_t bytes[Guard + N + Guard];
-  Guarded() {
-    for (auto &b : bytes) b = kGuard;
-  }
+  Guarded() { std::fill(bytes, bytes + sizeof bytes, kGuard); }
   uint8_t *data() { return bytes + Guard; }
   char *text() { return reinterpret_cast<char *>(bytes + Guard); }
   bool Intact() const {
@@ -70,11 +59,7 @@ struct Guarded {
     return true;
   }
   // Whether a NUL ends a string inside the buffer.
-  bool Terminated() const {
-    for (size_t k = 0; k < N; ++k)
-      if (bytes[Guard + k] == 0) return true;
-    return false;
-  }
+  bool Terminated() const { return std::find(bytes + Guard, bytes + Guard + N, 0) != bytes + Guard + N; }
 };
 
 #endif  // VEXA_FUZZ_INPUT_H

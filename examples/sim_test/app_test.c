@@ -35,8 +35,7 @@ static KX_STATUS greet(KX_HANDLE handle, char *reply, uint32_t size, uint32_t *g
 }
 
 int main(void) {
-  vexa_sim_chip_config config;
-  memset(&config, 0, sizeof config);
+  vexa_sim_chip_config config = {0};
   config.serial = "APP0001";
   config.product = "Device under test";
   config.eeprom_words = 64;
@@ -60,14 +59,12 @@ int main(void) {
   vexa_sim_channel_state state;
   CHECK(vexa_sim_get_state(chip, 0, &state) == 0 && state.divisor == 0x4138); /* 9600 baud */
 
-  /* A modem-status change reaches the application. */
+  /* A modem-status change reaches the application with the next status packet. */
   vexa_sim_set_status(chip, 0, KX_MODEM_CTS | KX_MODEM_DSR, 0);
   unsigned long modem = 0;
+  KX_SetTimeouts(handle, 10, 10);
   for (int i = 0; i < 100 && modem != (KX_MODEM_CTS | KX_MODEM_DSR); ++i) {
-    char byte;
-    uint32_t none = 0;
-    KX_SetTimeouts(handle, 10, 10);
-    KX_Read(handle, &byte, 1, &none); /* lets a status packet arrive */
+    KX_Read(handle, reply, 1, &got); /* lets a status packet arrive */
     KX_GetModemStatus(handle, &modem);
   }
   CHECK(modem == (KX_MODEM_CTS | KX_MODEM_DSR));

@@ -86,3 +86,12 @@ def sim():
     assert _sim.vexa_sim_open_handles() == 0, "a handle was left open"
     _sim.vexa_sim_reset()
 
+
+
+@pytest.fixture
+def ch(sim):
+    """Channel 0 of a single-channel chip with a 64-word EEPROM, open."""
+    sim.add("r4,serial=S,eeprom=64")
+    import vexa
+    with vexa.open(serial="S") as opened:
+        yield opened

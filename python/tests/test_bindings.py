@@ -1,33 +1,17 @@
 import os
 import re
 
-import pytest
-
 import vexa
 from vexa import _lib
 from vexa.errors import error_for
 
-FAMILIES = [
-    (2, vexa.NotFoundError), (3, vexa.NotOpenedError), (4, vexa.VexaIOError),
-    (10, vexa.VexaIOError), (6, vexa.ParameterError), (7, vexa.ParameterError),
-    (11, vexa.EepromError), (12, vexa.EepromError), (13, vexa.EepromError),
-    (14, vexa.EepromError), (15, vexa.EepromError), (16, vexa.EepromError),
-    (17, vexa.UnsupportedError), (5, vexa.VexaError), (18, vexa.VexaError),
-    (99, vexa.VexaError),
-]
 
-
-@pytest.mark.parametrize("status, family", FAMILIES)
-def test_each_status_maps_to_its_family(status, family):
-    error = error_for(status, "KX_Something")
-    assert type(error) is family
-    assert error.status == status and error.call == "KX_Something"
-    assert str(error).startswith("KX_Something: ")
-    assert error.name.startswith("KX_ERR_") and error.text in str(error)
-    assert isinstance(error, vexa.VexaError)
-
-
-def test_known_codes_carry_their_names():
+def test_statuses_without_a_family_of_their_own_stay_visible():
+    # Every family is raised by a real failure in the other tests; what is
+    # left is how an unexpected status reads.
+    error = error_for(99, "KX_Something")
+    assert type(error) is vexa.VexaError and error.status == 99 and error.call == "KX_Something"
+    assert str(error).startswith("KX_Something: ") and error.text in str(error)
     assert error_for(15).name == "KX_ERR_EE_BLANK"
     assert isinstance(error_for(7), ValueError)  # a bad baud rate is a bad value
 

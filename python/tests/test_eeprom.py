@@ -22,12 +22,10 @@ def test_program_then_read_gives_the_configuration_back(sim, chip):
         assert [getattr(back, f) for f in compared] == [getattr(CONFIG, f) for f in compared]
 
 
-def test_an_empty_serial_number_is_generated_from_the_prefix(sim):
-    sim.add("r4,serial=S,eeprom=64")
-    with vexa.open(serial="S") as ch:
-        ch.eeprom.program(dataclasses.replace(CONFIG, serial_number=""))
-        serial = ch.eeprom.read().serial_number
-        assert serial.startswith("AC") and len(serial) > 2
+def test_an_empty_serial_number_is_generated_from_the_prefix(sim, ch):
+    ch.eeprom.program(dataclasses.replace(CONFIG, serial_number=""))
+    serial = ch.eeprom.read().serial_number
+    assert serial.startswith("AC") and len(serial) > 2
 
 
 @pytest.mark.parametrize("fill, status", [(0xFFFF, 15), (0x0000, 14)])
@@ -40,32 +38,28 @@ def test_blank_and_absent_eeproms_raise(sim, fill, status):
         assert caught.value.status == status
 
 
-def test_erase_and_words(sim):
-    sim.add("r4,serial=S,eeprom=64")
-    with vexa.open(serial="S") as ch:
-        ch.eeprom.program(CONFIG)
-        assert ch.eeprom.read_word(1) == 0x0403
-        ch.eeprom.write_word(40, 0xBEEF)
-        assert ch.eeprom.read_word(40) == 0xBEEF
-        ch.eeprom.erase()
-        assert ch.eeprom.read_word(1) == 0xFFFF
-        with pytest.raises(vexa.EepromError):
-            ch.eeprom.read_word(257)
-        for bad in (lambda: ch.eeprom.read_word(-1), lambda: ch.eeprom.write_word(0, 0x10000)):
-            with pytest.raises(ValueError):
-                bad()
+def test_erase_and_words(sim, ch):
+    ch.eeprom.program(CONFIG)
+    assert ch.eeprom.read_word(1) == 0x0403
+    ch.eeprom.write_word(40, 0xBEEF)
+    assert ch.eeprom.read_word(40) == 0xBEEF
+    ch.eeprom.erase()
+    assert ch.eeprom.read_word(1) == 0xFFFF
+    with pytest.raises(vexa.EepromError):
+        ch.eeprom.read_word(257)
+    for bad in (lambda: ch.eeprom.read_word(-1), lambda: ch.eeprom.write_word(0, 0x10000)):
+        with pytest.raises(ValueError):
+            bad()
 
 
-def test_user_area(sim):
-    sim.add("r4,serial=S,eeprom=64")
-    with vexa.open(serial="S") as ch:
-        ch.eeprom.program(CONFIG)
-        area = ch.eeprom.user_area
-        size = area.size
-        assert size > 0 and area.read() == bytes(size)  # programming zeroes it
-        area.write(b"calibration")
-        assert area.read(11) == b"calibration"
-        with pytest.raises(vexa.EepromError):
-            area.write(bytes(size + 1))
-        with pytest.raises(vexa.VexaError):
-            ch.eeprom.program(dataclasses.replace(CONFIG, description="x" * 200))
+def test_user_area(sim, ch):
+    ch.eeprom.program(CONFIG)
+    area = ch.eeprom.user_area
+    size = area.size
+    assert size > 0 and area.read() == bytes(size)  # programming zeroes it
+    area.write(b"calibration")
+    assert area.read(11) == b"calibration"
+    with pytest.raises(vexa.EepromError):
+        area.write(bytes(size + 1))
+    with pytest.raises(vexa.VexaError):
+        ch.eeprom.program(dataclasses.replace(CONFIG, description="x" * 200))

@@ -1,28 +1,28 @@
 // The real-libusb backend: Debian's libusb 0.1 over umockdev's emulated
 // usbfs, answered by the chip model. It needs umockdev's preload library,
 // which umockdev-wrapper puts in place; without it every scenario is skipped.
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-
-#include <gtest/gtest.h>
 
 #include "scenario_backend.h"
 #include "usbfs_emulation.h"
 
 namespace {
 
-// umockdev-wrapper preloads this library; umockdev's own check only tells
-// whether a testbed exists yet.
-bool PreloadActive() {
-  const char *preload = std::getenv("LD_PRELOAD");
-  return preload && std::strstr(preload, "libumockdev-preload") != nullptr;
-}
-
-class UsbfsBackend : public ScenarioBackend {
+class UsbfsBackend : public ScenarioBackend, public ::testing::Environment {
  public:
-  UsbfsBackend() {
-    if (PreloadActive()) emulation_ = std::make_unique<UsbfsEmulation>();
+  // Made at the first scenario, not while the tests are only listed.
+  // umockdev-wrapper preloads the library; umockdev's own check only tells
+  // whether a testbed exists yet.
+  UsbfsBackend &Started() {
+    const char *preload = std::getenv("LD_PRELOAD");
+    if (!started_ && preload && std::strstr(preload, "libumockdev-preload"))
+      emulation_ = std::make_unique<UsbfsEmulation>();
+    started_ = true;
+    return *this;
   }
   std::string Unavailable() const override {
     return emulation_ ? std::string()
@@ -51,24 +51,17 @@ class UsbfsBackend : public ScenarioBackend {
         if (state.claimed) return false;
     return true;
   }
+  // Ends the testbed (and removes its folder) after the last test.
+  void TearDown() override { emulation_.reset(); }
 
  private:
+  bool started_ = false;
   std::unique_ptr<UsbfsEmulation> emulation_;
 };
 
-std::unique_ptr<UsbfsBackend> g_backend;
-
-// Ends the testbed (and removes its folder) after the last test.
-class TestbedEnvironment : public ::testing::Environment {
- public:
-  void TearDown() override { g_backend.reset(); }
-};
-
-const auto *g_environment = ::testing::AddGlobalTestEnvironment(new TestbedEnvironment);
+// Google Test owns the environment, and so the backend.
+auto *const g_backend = static_cast<UsbfsBackend *>(::testing::AddGlobalTestEnvironment(new UsbfsBackend));
 
 }  // namespace
 
-ScenarioBackend &Backend() {
-  if (!g_backend) g_backend = std::make_unique<UsbfsBackend>();
-  return *g_backend;
-}
+ScenarioBackend &Backend() { return g_backend->Started(); }

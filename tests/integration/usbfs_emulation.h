@@ -20,8 +20,9 @@
 
 class UsbfsEmulation {
  public:
-  // Creates the testbed with bus 001 and its root hub, and points libusb at
-  // the emulated /dev/bus/usb. Call before the first usb_init.
+  // Creates the testbed and points libusb at the emulated /dev/bus/usb (bus
+  // 001, without a hub: libusb 0.1's users never ask one). Call before the
+  // first usb_init.
   UsbfsEmulation();
   ~UsbfsEmulation();
   UsbfsEmulation(const UsbfsEmulation &) = delete;
@@ -38,12 +39,9 @@ class UsbfsEmulation {
   struct Client;
 
  private:
-  void AddNode(std::unique_ptr<Node> node);
-
   UMockdevTestbed *testbed_ = nullptr;
-  std::vector<std::unique_ptr<Node>> nodes_;  // root hub first; kept while clients may use them
+  std::vector<std::unique_ptr<Node>> nodes_;  // kept while clients may use them
   unsigned next_devnum_ = 2;
-  int next_port_ = 1;
 };
 
 #endif  // VEXA_USBFS_EMULATION_H

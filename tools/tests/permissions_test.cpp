@@ -13,46 +13,8 @@ using namespace vexa_tool;
 
 namespace {
 
-class Permissions : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vexa-permissions-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    mkdir((root_ + "/sys").c_str(), 0755);
-    mkdir((root_ + "/dev").c_str(), 0755);
-    mkdir((root_ + "/dev/001").c_str(), 0755);
-  }
-  void TearDown() override { std::system(("rm -rf " + root_).c_str()); }
-
-  // A device in the fake sysfs and its node, owned by root:root with this mode.
-  void AddDevice(const char *name, const char *vendor, const char *product, int devnum,
-                 mode_t mode) {
-    const std::string folder = root_ + "/sys/" + name;
-    mkdir(folder.c_str(), 0755);
-    std::ofstream(folder + "/idVendor") << vendor << "\n";
-    std::ofstream(folder + "/idProduct") << product << "\n";
-    std::ofstream(folder + "/busnum") << 1 << "\n";
-    std::ofstream(folder + "/devnum") << devnum << "\n";
-    char node[32];
-    std::snprintf(node, sizeof node, "/dev/001/%03d", devnum);
-    const std::string path = root_ + node;
-    std::ofstream(path).put('\0');
-    chmod(path.c_str(), mode);
-    if (geteuid() == 0) {
-      ASSERT_EQ(chown(path.c_str(), 0, 0), 0);
-    }
-  }
-  std::vector<std::string> Unwritable(uid_t uid, std::vector<gid_t> groups = {}) {
-    return unwritable_chip_nodes(root_ + "/sys", root_ + "/dev", uid, groups);
-  }
-
-  std::string root_;
-};
-
-TEST_F(Permissions, WriteRightsByOwnerGroupAndOthers) {
+TEST(Permissions, WriteRightsByOwnerGroupAndOthers) {
   struct stat node = {};
-  node.st_uid = 0;
   node.st_gid = 46;
   node.st_mode = S_IFCHR | 0664;
   EXPECT_TRUE(may_write(node, 0, {}));
@@ -66,23 +28,42 @@ TEST_F(Permissions, WriteRightsByOwnerGroupAndOthers) {
   EXPECT_FALSE(may_write(node, 1000, {})) << "owner bits apply to the owner";
 }
 
-TEST_F(Permissions, OnlyBridgeChipNodesAreReported) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to give the fake nodes root's ownership";
-  AddDevice("1-1", "0403", "6001", 5, 0664);
-  AddDevice("1-2", "0403", "6010", 6, 0666);
-  AddDevice("usb1", "1d6b", "0002", 1, 0664);  // a root hub: not ours to report
-  auto nodes = Unwritable(1000);
-  ASSERT_EQ(nodes.size(), 1u);
-  EXPECT_EQ(nodes[0], root_ + "/dev/001/005 (0403:6001)");
-  EXPECT_TRUE(Unwritable(0).empty());
-  EXPECT_TRUE(Unwritable(1000, {0}).empty()) << "a member of the owning group may write";
-}
-
-TEST_F(Permissions, MissingOrMalformedEntriesAreSkipped) {
-  AddDevice("1-1", "zz", "6001", 5, 0600);
-  mkdir((root_ + "/sys/1-3").c_str(), 0755);  // no attributes at all
-  EXPECT_TRUE(Unwritable(1000).empty());
-  EXPECT_TRUE(unwritable_chip_nodes(root_ + "/nowhere", root_ + "/dev", 1000, {}).empty());
+TEST(Permissions, OnlyBridgeChipNodesWithGoodEntriesAreReported) {
+  char pattern[] = "/tmp/vexa-permissions-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string root = pattern;
+  for (const char *dir : {"/sys", "/dev", "/dev/001", "/sys/1-3"}) mkdir((root + dir).c_str(), 0755);
+  // Devices in the fake sysfs and their nodes, owned by root:root.
+  const struct {
+    const char *name, *vendor, *product;
+    int devnum;
+    mode_t mode;
+  } devices[] = {{"1-1", "0403", "6001", 5, 0664}, {"1-2", "0403", "6010", 6, 0666},
+                 {"usb1", "1d6b", "0002", 1, 0664},  // a root hub: not ours to report
+                 {"1-4", "zz", "6001", 7, 0600}};     // malformed; 1-3 has no attributes at all
+  const bool root_owned = geteuid() == 0;
+  for (const auto &d : devices) {
+    const std::string folder = root + "/sys/" + d.name;
+    mkdir(folder.c_str(), 0755);
+    std::ofstream(folder + "/idVendor") << d.vendor << "\n";
+    std::ofstream(folder + "/idProduct") << d.product << "\n";
+    std::ofstream(folder + "/busnum") << 1 << "\n";
+    std::ofstream(folder + "/devnum") << d.devnum << "\n";
+    const std::string node = root + "/dev/001/00" + std::to_string(d.devnum);
+    std::ofstream(node).put('\0');
+    chmod(node.c_str(), d.mode);
+    EXPECT_TRUE(!root_owned || chown(node.c_str(), 0, 0) == 0);
+  }
+  const auto nodes = unwritable_chip_nodes(root + "/sys", root + "/dev", 1000, {});
+  if (root_owned) {
+    ASSERT_EQ(nodes.size(), 1u);
+    EXPECT_EQ(nodes[0], root + "/dev/001/005 (0403:6001)");
+    EXPECT_TRUE(unwritable_chip_nodes(root + "/sys", root + "/dev", 1000, {0}).empty())
+        << "a member of the owning group may write";
+  }
+  EXPECT_TRUE(unwritable_chip_nodes(root + "/sys", root + "/dev", 0, {}).empty());
+  EXPECT_TRUE(unwritable_chip_nodes(root + "/nowhere", root + "/dev", 1000, {}).empty());
+  std::system(("rm -rf " + root).c_str());
 }
 
 }  // namespace
