@@ -1,5 +1,6 @@
 #include "eedata.h"
 
+#include <cstdio>
 #include <cstring>
 
 TEeData::TEeData() : image{}, cursor(0), blank(1), word_count(64), device(nullptr) {}
@@ -81,4 +82,14 @@ unsigned short TEeData::Get() {
   const unsigned short word = static_cast<unsigned short>(image[cursor] | image[cursor + 1] << 8);
   cursor += 2;
   return word;
+}
+
+int TEeData::WriteToFile(const char *path) const {
+  if (!path) return 0;
+  std::FILE *file = std::fopen(path, "wb");
+  if (!file) return 0;
+  // Only words 0 to 63, whatever the image's word count: the dump format is fixed.
+  const size_t written = std::fwrite(image, 1, 128, file);
+  const bool closed = std::fclose(file) == 0;
+  return written == 128 && closed ? 1 : 0;
 }

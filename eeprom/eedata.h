@@ -32,6 +32,7 @@ class KX_INTERNAL TEeData {
   uint32_t IsErased() const { return blank; }
   int Check() { return 1; }
   int Invalidate() { return 1; }
+  int WriteToFile(const char *path) const;
 
   uint8_t image[kImageBytes];
   uint32_t cursor;

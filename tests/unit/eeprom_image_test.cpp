@@ -4,7 +4,12 @@
 // through the exported calls in eeprom_test.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -112,6 +117,22 @@ TEST(EeImage, UserAreaOfForeignContents) {
   uint8_t out[4] = {};
   image.GetUserArea(out, sizeof out, &returned);
   EXPECT_EQ(returned, 0u);
+}
+
+// The dump holds words 0 to 63 as raw bytes, whatever the image's size.
+TEST(EeImage, DumpIsTheFirst128RawBytes) {
+  TEeData data(128);
+  for (int i = 0; i < 128; ++i) data.Add(static_cast<unsigned short>(i | (0xA0 + i % 16) << 8));
+  char path[] = "/tmp/eeprom_dump_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ASSERT_EQ(data.WriteToFile(path), 1);
+  std::ifstream file(path, std::ios::binary);
+  const std::vector<uint8_t> contents{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  std::remove(path);
+  EXPECT_EQ(contents, std::vector<uint8_t>(data.image, data.image + 128));
+  EXPECT_EQ(data.WriteToFile("/nonexistent-dir/eeprom.bin"), 0);
 }
 
 }  // namespace
