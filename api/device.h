@@ -120,9 +120,6 @@ struct norvec_device {
   // Held by the KX_Read in progress: a second one on another thread is
   // refused instead of taking over the request slot of the first.
   std::atomic<bool> read_in_progress{false};
-  // Set when a KX_Read starts waiting, so that a reader paused by
-  // KX_StopInTask wakes to serve it from the ring.
-  std::atomic<bool> read_waiting{false};
 
   // USB transfer sizes.
   std::atomic<uint32_t> in_buffer_size{0};

@@ -25,8 +25,9 @@ constexpr uint32_t kPreferredBufferSize = 65536;
 // Used when the heap buffer cannot be had: room for one packet of any bulk
 // endpoint, so that single-packet reads never overrun it.
 constexpr uint32_t kFallbackBufferSize = 512;
-// Upper bound of one wait for ring room; the read and purge paths signal
-// rx_space when they free space, so this only bounds a missed corner case.
+// Upper bound of one wait for ring room: the read and purge paths signal
+// rx_space once half the ring is free, and this bounds the wait when the
+// application stops reading with less than that freed.
 constexpr uint32_t kRoomWaitMs = 50;
 // Back-off after consecutive failed or empty transfers: an unplugged device
 // fails at once, and retrying without a pause would spin a core.
@@ -130,11 +131,10 @@ class Reader {
         InTransferLength(room, device_->max_packet_size, size_in_use_, bytes_per_transfer_);
     const bool single_packet = room < device_->max_packet_size;
 
-    // While streaming is paused no transfer starts, but buffered bytes stay
-    // readable: a read that starts waiting wakes the reader, which serves it
-    // from the ring on its next pass.
-    if (!WaitWhileInTaskStopped(device_)) return ReaderState::Stream;
-    if (device_->stop_reader.load()) return ReaderState::Check;
+    // While streaming is paused no transfer starts; buffered bytes stay
+    // readable, as a waiting read serves itself from the ring. After a pause
+    // the pass starts again, to size the transfer to the room there is then.
+    if (WaitWhileInTaskStopped(device_)) return ReaderState::Stream;
 
     const int got = usb_bulk_read(device_->usb_handle, static_cast<int>(device_->in_endpoint),
                                   reinterpret_cast<char *>(buffer_), static_cast<int>(length),
@@ -186,11 +186,15 @@ class Reader {
     return device_->rx_free;
   }
 
-  // Ring full or payload held back: wait until the application frees room,
-  // a read request needs serving, or the handle closes.
+  // Ring full or payload held back: wait until the application has freed
+  // half the ring, a read request needs serving, or the handle closes. Each
+  // wake-up costs both threads more than copying a few KiB, so the reader is
+  // not woken for every small read (hysteresis: it stops at a full ring and
+  // starts again at half). The time-out bounds the wait when the application
+  // stops reading with less freed; the next pass then uses what room there is.
   void WaitForRoom() {
-    const uint32_t need = std::max<uint32_t>(held_count_, 1);
     MutexGuard hold(device_->rx_lock);
+    const uint32_t need = std::max({held_count_, device_->rx_capacity / 2, 1u});
     device_->rx_room_wanted = need;
     WaitOnRxSpaceLocked(device_, kRoomWaitMs,
                         device_->stop_reader.load() != 0 || device_->rx_free >= need ||

@@ -17,7 +17,6 @@
 
 #include "bulk_in.h"
 #include "event_fd.h"
-#include "in_task_gate.h"
 #include "read_wait.h"
 #include "ring.h"
 
@@ -67,11 +66,7 @@ void RequestReadData(norvec_device *device, ReadWaiter *event, int length,
   device->read_returned = returned;
   device->read_done = 0;
   device->read_pending = 1;
-  // A reader thread waiting for ring room must serve the request instead.
-  device->rx_space.Signal();
   device->rx_lock.Unlock();
-  // So must one that KX_StopInTask paused.
-  WakeInTaskGateForRead(device);
 }
 
 void ProcessRead(norvec_device *device) {
@@ -154,6 +149,12 @@ KX_STATUS ReadAlone(norvec_device *device, uint8_t *destination, uint32_t n, uin
   ReadWaiter waiter;
   *returned = 0;
   RequestReadData(device, &waiter, static_cast<int>(n), destination, returned);
+  // What the ring holds already is taken here rather than by the reader
+  // thread: the reader may be asleep for want of room, and waking it only to
+  // copy what this thread can copy itself would put a wake-up in series with
+  // every read larger than the ring. Emptying the ring wakes a reader that
+  // waits for room, which then delivers the rest straight into the buffer.
+  ProcessRead(device);
 
   // Measured on the monotonic clock, so that a step of the wall clock
   // neither stretches nor cuts the wait.
