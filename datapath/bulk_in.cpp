@@ -278,30 +278,59 @@ struct StoredPayload {
   bool dropped = false;                // a receive purge came first: nothing was stored
 };
 
-// Stores the payload of every packet of a transfer under one hold of
-// rx_lock: taking the lock per packet (64 times per transfer of small
-// packets) cost more than the copying itself, and made KX_Read contend with
-// each packet. A KX_Read waiting on an empty ring gets the payload straight
-// away, as if it had passed through the ring, and completes in this pass.
-StoredPayload StorePayload(norvec_device *device, const uint8_t *data, int count, int packet_size,
-                           const uint32_t *purges_seen) {
-  StoredPayload stored;
-  // An idle chip's status-only packets carry nothing for the ring: no lock.
-  if (count <= 2) return stored;
-  MutexGuard hold(device->rx_lock);
-  if (purges_seen && *purges_seen != device->rx_purges.load()) {
-    stored.dropped = true;
-    return stored;
-  }
+// Hands a transfer's payload to the KX_Read waiting on an empty ring, as if
+// it had passed through the ring, and stores what that read does not take.
+// Under rx_lock: the caller's buffer is ours only while its request is.
+void StoreForWaitingReadLocked(norvec_device *device, const uint8_t *data, int count,
+                               int packet_size, StoredPayload *stored) REQUIRES(device->rx_lock) {
   for (int at = 0; at < count; at += packet_size) {
     const int length = std::min(count - at, packet_size);
     if (length <= 2) continue;
     const uint8_t *payload = data + at + 2;
     const uint32_t n = static_cast<uint32_t>(length - 2);
-    const uint32_t direct = DeliverToWaitingReadLocked(device, payload, n, &stored.completed);
-    stored.delivered = stored.delivered || direct != 0;
+    const uint32_t direct = DeliverToWaitingReadLocked(device, payload, n, &stored->completed);
+    stored->delivered = stored->delivered || direct != 0;
     if (n > direct) RingAppendLocked(device, payload + direct, n - direct);
   }
+  stored->ring_empty = RingQueuedLocked(device) == 0;
+}
+
+// Stores the payload of every packet of a transfer. Unless a read waits on
+// an empty ring, the payload is copied into the ring's free part without
+// rx_lock and published under it afterwards: holding the lock through the
+// copy of a whole transfer (64 packets of 64 bytes) made KX_Read wait for
+// it, and a thread that waits for a mutex goes to sleep.
+StoredPayload StorePayload(norvec_device *device, const uint8_t *data, int count, int packet_size,
+                           const uint32_t *purges_seen) {
+  StoredPayload stored;
+  // An idle chip's status-only packets carry nothing for the ring: no lock.
+  if (count <= 2) return stored;
+  RingWriter writer;
+  uint32_t purges;
+  {
+    MutexGuard hold(device->rx_lock);
+    purges = device->rx_purges.load();
+    if (purges_seen && *purges_seen != purges) {
+      stored.dropped = true;
+      return stored;
+    }
+    if (device->read_pending && RingQueuedLocked(device) == 0) {
+      StoreForWaitingReadLocked(device, data, count, packet_size, &stored);
+      return stored;
+    }
+    writer = RingWriterLocked(device);
+  }
+  for (int at = 0; at < count; at += packet_size) {
+    const int length = std::min(count - at, packet_size);
+    if (length > 2) writer.Put(data + at + 2, static_cast<uint32_t>(length - 2));
+  }
+  MutexGuard hold(device->rx_lock);
+  // A purge during the copy emptied the ring: these bytes came before it.
+  if (device->rx_purges.load() != purges) {
+    stored.dropped = true;
+    return stored;
+  }
+  RingCommitLocked(device, writer);
   stored.ring_empty = RingQueuedLocked(device) == 0;
   return stored;
 }
