@@ -7,11 +7,11 @@
 // waiter itself when its time-out expires - detaches it from the slot while
 // holding rx_lock, so exactly one party ends each request and nothing
 // reaches the caller's buffer or count afterwards. A party other than the
-// waiter then marks the waiter finished under the waiter's own mutex, after
-// releasing rx_lock (the two locks are never held together), and does not
-// touch the object again. The waiter only returns, ending its object's life,
-// once it has either detached the request itself or seen that mark; because
-// the mark is set under the mutex it waits with, it can never be missed.
+// waiter then marks the handle's wait object finished under its own mutex,
+// after releasing rx_lock (the two locks are never held together). The
+// waiter only returns once it has either detached the request itself or
+// seen that mark; because the mark is set under the mutex it waits with, it
+// can never be missed.
 #include <algorithm>
 #include <cstring>
 
@@ -33,8 +33,10 @@ ReadWaiter *DetachRequestLocked(norvec_device *device) REQUIRES(device->rx_lock)
 // Tells a waiting KX_Read that its request has ended. Called without rx_lock.
 void MarkFinished(ReadWaiter *waiter) {
   if (!waiter) return;
-  MutexGuard hold(waiter->lock);
-  waiter->finished = true;
+  {
+    MutexGuard hold(waiter->lock);
+    waiter->finished = true;
+  }
   waiter->changed.Signal();
 }
 
@@ -146,7 +148,11 @@ KX_STATUS ReadAlone(norvec_device *device, uint8_t *destination, uint32_t n, uin
   device->rx_lock.Unlock();
 
   const uint32_t timeout_ms = device->read_timeout.load();
-  ReadWaiter waiter;
+  ReadWaiter &waiter = device->read_waiter;
+  {
+    MutexGuard hold(waiter.lock);
+    waiter.finished = false;
+  }
   *returned = 0;
   RequestReadData(device, &waiter, static_cast<int>(n), destination, returned);
   // What the ring holds already is taken here rather than by the reader
@@ -170,7 +176,7 @@ KX_STATUS ReadAlone(norvec_device *device, uint8_t *destination, uint32_t n, uin
   }
   if (still_ours) return KX_ERR_IO;
   // Completed or purged just as the time-out expired: the party that ended
-  // it is about to mark us, and may not find our object gone.
+  // it is about to mark us, and the bytes it delivered count.
   WaitFinished(waiter, nullptr);
   return KX_OK;
 }
