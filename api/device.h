@@ -17,7 +17,17 @@
 #define KX_INTERNAL __attribute__((visibility("hidden")))
 
 struct EventFd;
-struct ReadWaiter;
+
+// The wait object of a KX_Read that has to wait. Whoever ends the request
+// sets `finished` under `lock` and signals `changed` after releasing it, so
+// that the woken caller does not at once wait for the lock again. The one
+// object of a handle lives as long as its record: a signal that comes late
+// finds it still there, and a caller that waits again checks `finished`.
+struct ReadWaiter {
+  Mutex lock;
+  MonotonicCondition changed;
+  bool finished GUARDED_BY(lock) = false;
+};
 
 // One open channel. Allocated by KX_Open/KX_OpenEx, freed by KX_Close.
 // Fields that the reader thread and application threads both touch without
@@ -109,8 +119,9 @@ struct norvec_device {
   uint32_t max_packet_size = 0;
   std::atomic<uint32_t> transfer_timeout{0};
 
-  // Pending read (one slot per handle): the waiting KX_Read's private wait
-  // object, its buffer and count.
+  // Pending read (one slot per handle): the waiting KX_Read's wait object
+  // (read_waiter while a request is pending), its buffer and count.
+  ReadWaiter read_waiter;
   ReadWaiter *read_event GUARDED_BY(rx_lock) = nullptr;
   uint32_t read_length GUARDED_BY(rx_lock) = 0;
   uint32_t read_done GUARDED_BY(rx_lock) = 0;
@@ -120,9 +131,6 @@ struct norvec_device {
   // Held by the KX_Read in progress: a second one on another thread is
   // refused instead of taking over the request slot of the first.
   std::atomic<bool> read_in_progress{false};
-  // Set when a KX_Read starts waiting, so that a reader paused by
-  // KX_StopInTask wakes to serve it from the ring.
-  std::atomic<bool> read_waiting{false};
 
   // USB transfer sizes.
   std::atomic<uint32_t> in_buffer_size{0};

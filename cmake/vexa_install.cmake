@@ -40,12 +40,13 @@ install(TARGETS vexa_usb_sim LIBRARY DESTINATION ${VEXA_SIM_INSTALL_DIR} COMPONE
 install(FILES ${PROJECT_SOURCE_DIR}/sim/vexa_sim.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim)
 vexa_install_pc_file(vexa-sim sim)
 
-# Man pages, compressed as Debian wants them (no name, no time stamp).
+# Man pages, stamped with the project's version and compressed as Debian
+# wants them (no name, no time stamp).
 foreach(page vexa.1 vexa-sim.1)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/${page} ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
   add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.gz
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/docs/${page} > ${PROJECT_BINARY_DIR}/man/${page}.gz
-    DEPENDS ${PROJECT_SOURCE_DIR}/docs/${page})
+    COMMAND gzip -9nc ${PROJECT_BINARY_DIR}/man/${page} > ${PROJECT_BINARY_DIR}/man/${page}.gz
+    DEPENDS ${PROJECT_BINARY_DIR}/man/${page})
   list(APPEND VEXA_MAN_PAGES ${PROJECT_BINARY_DIR}/man/${page}.gz)
 endforeach()
 add_custom_target(vexa_man_pages ALL DEPENDS ${VEXA_MAN_PAGES})

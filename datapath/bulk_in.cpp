@@ -25,8 +25,9 @@ constexpr uint32_t kPreferredBufferSize = 65536;
 // Used when the heap buffer cannot be had: room for one packet of any bulk
 // endpoint, so that single-packet reads never overrun it.
 constexpr uint32_t kFallbackBufferSize = 512;
-// Upper bound of one wait for ring room; the read and purge paths signal
-// rx_space when they free space, so this only bounds a missed corner case.
+// Upper bound of one wait for ring room: the read and purge paths signal
+// rx_space once half the ring is free, and this bounds the wait when the
+// application stops reading with less than that freed.
 constexpr uint32_t kRoomWaitMs = 50;
 // Back-off after consecutive failed or empty transfers: an unplugged device
 // fails at once, and retrying without a pause would spin a core.
@@ -130,11 +131,10 @@ class Reader {
         InTransferLength(room, device_->max_packet_size, size_in_use_, bytes_per_transfer_);
     const bool single_packet = room < device_->max_packet_size;
 
-    // While streaming is paused no transfer starts, but buffered bytes stay
-    // readable: a read that starts waiting wakes the reader, which serves it
-    // from the ring on its next pass.
-    if (!WaitWhileInTaskStopped(device_)) return ReaderState::Stream;
-    if (device_->stop_reader.load()) return ReaderState::Check;
+    // While streaming is paused no transfer starts; buffered bytes stay
+    // readable, as a waiting read serves itself from the ring. After a pause
+    // the pass starts again, to size the transfer to the room there is then.
+    if (WaitWhileInTaskStopped(device_)) return ReaderState::Stream;
 
     const int got = usb_bulk_read(device_->usb_handle, static_cast<int>(device_->in_endpoint),
                                   reinterpret_cast<char *>(buffer_), static_cast<int>(length),
@@ -186,11 +186,15 @@ class Reader {
     return device_->rx_free;
   }
 
-  // Ring full or payload held back: wait until the application frees room,
-  // a read request needs serving, or the handle closes.
+  // Ring full or payload held back: wait until the application has freed
+  // half the ring, a read request needs serving, or the handle closes. Each
+  // wake-up costs both threads more than copying a few KiB, so the reader is
+  // not woken for every small read (hysteresis: it stops at a full ring and
+  // starts again at half). The time-out bounds the wait when the application
+  // stops reading with less freed; the next pass then uses what room there is.
   void WaitForRoom() {
-    const uint32_t need = std::max<uint32_t>(held_count_, 1);
     MutexGuard hold(device_->rx_lock);
+    const uint32_t need = std::max({held_count_, device_->rx_capacity / 2, 1u});
     device_->rx_room_wanted = need;
     WaitOnRxSpaceLocked(device_, kRoomWaitMs,
                         device_->stop_reader.load() != 0 || device_->rx_free >= need ||
@@ -274,30 +278,59 @@ struct StoredPayload {
   bool dropped = false;                // a receive purge came first: nothing was stored
 };
 
-// Stores the payload of every packet of a transfer under one hold of
-// rx_lock: taking the lock per packet (64 times per transfer of small
-// packets) cost more than the copying itself, and made KX_Read contend with
-// each packet. A KX_Read waiting on an empty ring gets the payload straight
-// away, as if it had passed through the ring, and completes in this pass.
-StoredPayload StorePayload(norvec_device *device, const uint8_t *data, int count, int packet_size,
-                           const uint32_t *purges_seen) {
-  StoredPayload stored;
-  // An idle chip's status-only packets carry nothing for the ring: no lock.
-  if (count <= 2) return stored;
-  MutexGuard hold(device->rx_lock);
-  if (purges_seen && *purges_seen != device->rx_purges.load()) {
-    stored.dropped = true;
-    return stored;
-  }
+// Hands a transfer's payload to the KX_Read waiting on an empty ring, as if
+// it had passed through the ring, and stores what that read does not take.
+// Under rx_lock: the caller's buffer is ours only while its request is.
+void StoreForWaitingReadLocked(norvec_device *device, const uint8_t *data, int count,
+                               int packet_size, StoredPayload *stored) REQUIRES(device->rx_lock) {
   for (int at = 0; at < count; at += packet_size) {
     const int length = std::min(count - at, packet_size);
     if (length <= 2) continue;
     const uint8_t *payload = data + at + 2;
     const uint32_t n = static_cast<uint32_t>(length - 2);
-    const uint32_t direct = DeliverToWaitingReadLocked(device, payload, n, &stored.completed);
-    stored.delivered = stored.delivered || direct != 0;
+    const uint32_t direct = DeliverToWaitingReadLocked(device, payload, n, &stored->completed);
+    stored->delivered = stored->delivered || direct != 0;
     if (n > direct) RingAppendLocked(device, payload + direct, n - direct);
   }
+  stored->ring_empty = RingQueuedLocked(device) == 0;
+}
+
+// Stores the payload of every packet of a transfer. Unless a read waits on
+// an empty ring, the payload is copied into the ring's free part without
+// rx_lock and published under it afterwards: holding the lock through the
+// copy of a whole transfer (64 packets of 64 bytes) made KX_Read wait for
+// it, and a thread that waits for a mutex goes to sleep.
+StoredPayload StorePayload(norvec_device *device, const uint8_t *data, int count, int packet_size,
+                           const uint32_t *purges_seen) {
+  StoredPayload stored;
+  // An idle chip's status-only packets carry nothing for the ring: no lock.
+  if (count <= 2) return stored;
+  RingWriter writer;
+  uint32_t purges;
+  {
+    MutexGuard hold(device->rx_lock);
+    purges = device->rx_purges.load();
+    if (purges_seen && *purges_seen != purges) {
+      stored.dropped = true;
+      return stored;
+    }
+    if (device->read_pending && RingQueuedLocked(device) == 0) {
+      StoreForWaitingReadLocked(device, data, count, packet_size, &stored);
+      return stored;
+    }
+    writer = RingWriterLocked(device);
+  }
+  for (int at = 0; at < count; at += packet_size) {
+    const int length = std::min(count - at, packet_size);
+    if (length > 2) writer.Put(data + at + 2, static_cast<uint32_t>(length - 2));
+  }
+  MutexGuard hold(device->rx_lock);
+  // A purge during the copy emptied the ring: these bytes came before it.
+  if (device->rx_purges.load() != purges) {
+    stored.dropped = true;
+    return stored;
+  }
+  RingCommitLocked(device, writer);
   stored.ring_empty = RingQueuedLocked(device) == 0;
   return stored;
 }

@@ -11,18 +11,32 @@
 #include "debug_log.h"
 #include "ring.h"
 
+namespace {
+
+bool Wanted(const EventFd *events, const norvec_device *device) {
+  return events->ring_filled.load() || device->status_unread.load();
+}
+
+}  // namespace
+
+// Most calls find the descriptor already right and return without the lock.
+// Two threads that change the state at once cannot both miss: each stores
+// its change before it reads the other's (all sequentially consistent), so
+// at least one of them sees the descriptor out of line and corrects it, and
+// the one correcting it reads the state again after each correction.
 void EventFdUpdate(EventFd *events, norvec_device *device) {
+  if (Wanted(events, device) == events->readable.load()) return;
   MutexGuard hold(events->lock);
-  // Read under the lock: the last update to run sees the final state.
-  const bool want = events->ring_filled.load() || device->status_unread.load();
-  if (want != events->readable) {
-    events->readable = want;
+  for (;;) {
+    const bool want = Wanted(events, device);
+    if (want == events->readable.load()) return;
     uint64_t count = 1;
     // Neither call can fail: the counter only moves between 0 and 1, and
     // the descriptor stays open until the handle closes.
     ssize_t done = want ? write(events->fd, &count, sizeof count)
                         : read(events->fd, &count, sizeof count);
     (void)done;
+    events->readable.store(want);
   }
 }
 

@@ -22,10 +22,11 @@ struct EventFd {
   int fd = -1;
   // Written under rx_lock: whether the ring holds bytes.
   std::atomic<bool> ring_filled{false};
-  // Guards `readable` (the eventfd's counter, 0 or 1) and the system calls.
-  // Taken without rx_lock.
+  // Serialises the system calls and the changes of `readable` (the
+  // eventfd's counter, 0 or 1). Taken without rx_lock, and only when the
+  // descriptor looks out of line: `readable` is read without it first.
   Mutex lock;
-  bool readable GUARDED_BY(lock) = false;
+  std::atomic<bool> readable{false};
 };
 
 // The ring went from empty to holding bytes, or back to empty. The caller

@@ -46,34 +46,17 @@ int usb_start_bulk_in() {
 
 bool WaitWhileInTaskStopped(norvec_device *device) {
   Gate &g = gate();
-  if (!g.stopped.load()) {
-    // Streaming: a waiting read is served on this pass anyway.
-    if (device->read_waiting.load(std::memory_order_relaxed)) device->read_waiting.store(false);
-    return true;
-  }
+  if (!g.stopped.load()) return false;
   MutexGuard hold(g.lock);
-  g.changed.WaitUntil(g.lock, nullptr, [&] {
-    return !g.stopped.load() || device->stop_reader.load() != 0 || device->read_waiting.load();
-  });
-  device->read_waiting.store(false);
-  return !g.stopped.load();
+  g.changed.WaitUntil(g.lock, nullptr,
+                      [&] { return !g.stopped.load() || device->stop_reader.load() != 0; });
+  return true;
 }
 
 void WakeInTaskGate() {
   Gate &g = gate();
   // Taking the lock orders this wake-up after the waiter's predicate check,
   // so a stop flag set just before cannot be missed.
-  { MutexGuard hold(g.lock); }
-  g.changed.Broadcast();
-}
-
-void WakeInTaskGateForRead(norvec_device *device) {
-  Gate &g = gate();
-  // Both flags are sequentially consistent: if this sees the gate open, a
-  // reader that then finds it closed also finds read_waiting set, and does
-  // not go to sleep. While streaming runs the reader passes by ProcessRead anyway.
-  device->read_waiting.store(true);
-  if (!g.stopped.load()) return;
   { MutexGuard hold(g.lock); }
   g.changed.Broadcast();
 }

@@ -7,16 +7,13 @@
 
 #include "device.h"
 
-// Blocks the calling reader thread while the gate is closed, until it opens,
-// the device's stop_reader is set, or a read starts waiting on the device
-// (read_waiting). Returns true when a transfer may start (the gate is open),
-// false when the reader was woken for a read while the gate stays closed.
+// Blocks the calling reader thread while the gate is closed, until it opens
+// or the device's stop_reader is set. A read that waits meanwhile serves
+// itself from the ring, so buffered bytes stay readable. Returns whether it
+// had to wait (the ring's room may have changed meanwhile).
 KX_INTERNAL bool WaitWhileInTaskStopped(norvec_device *device);
 
 // Wakes every reader waiting at the gate so that it rechecks its flags.
 KX_INTERNAL void WakeInTaskGate();
-
-// Tells the device's reader that a read now waits; wakes it if it is paused.
-KX_INTERNAL void WakeInTaskGateForRead(norvec_device *device);
 
 #endif  // VEXA_IN_TASK_GATE_H

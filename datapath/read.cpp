@@ -7,17 +7,16 @@
 // waiter itself when its time-out expires - detaches it from the slot while
 // holding rx_lock, so exactly one party ends each request and nothing
 // reaches the caller's buffer or count afterwards. A party other than the
-// waiter then marks the waiter finished under the waiter's own mutex, after
-// releasing rx_lock (the two locks are never held together), and does not
-// touch the object again. The waiter only returns, ending its object's life,
-// once it has either detached the request itself or seen that mark; because
-// the mark is set under the mutex it waits with, it can never be missed.
+// waiter then marks the handle's wait object finished under its own mutex,
+// after releasing rx_lock (the two locks are never held together). The
+// waiter only returns once it has either detached the request itself or
+// seen that mark; because the mark is set under the mutex it waits with, it
+// can never be missed.
 #include <algorithm>
 #include <cstring>
 
 #include "bulk_in.h"
 #include "event_fd.h"
-#include "in_task_gate.h"
 #include "read_wait.h"
 #include "ring.h"
 
@@ -34,8 +33,10 @@ ReadWaiter *DetachRequestLocked(norvec_device *device) REQUIRES(device->rx_lock)
 // Tells a waiting KX_Read that its request has ended. Called without rx_lock.
 void MarkFinished(ReadWaiter *waiter) {
   if (!waiter) return;
-  MutexGuard hold(waiter->lock);
-  waiter->finished = true;
+  {
+    MutexGuard hold(waiter->lock);
+    waiter->finished = true;
+  }
   waiter->changed.Signal();
 }
 
@@ -67,11 +68,7 @@ void RequestReadData(norvec_device *device, ReadWaiter *event, int length,
   device->read_returned = returned;
   device->read_done = 0;
   device->read_pending = 1;
-  // A reader thread waiting for ring room must serve the request instead.
-  device->rx_space.Signal();
   device->rx_lock.Unlock();
-  // So must one that KX_StopInTask paused.
-  WakeInTaskGateForRead(device);
 }
 
 void ProcessRead(norvec_device *device) {
@@ -151,9 +148,19 @@ KX_STATUS ReadAlone(norvec_device *device, uint8_t *destination, uint32_t n, uin
   device->rx_lock.Unlock();
 
   const uint32_t timeout_ms = device->read_timeout.load();
-  ReadWaiter waiter;
+  ReadWaiter &waiter = device->read_waiter;
+  {
+    MutexGuard hold(waiter.lock);
+    waiter.finished = false;
+  }
   *returned = 0;
   RequestReadData(device, &waiter, static_cast<int>(n), destination, returned);
+  // What the ring holds already is taken here rather than by the reader
+  // thread: the reader may be asleep for want of room, and waking it only to
+  // copy what this thread can copy itself would put a wake-up in series with
+  // every read larger than the ring. Emptying the ring wakes a reader that
+  // waits for room, which then delivers the rest straight into the buffer.
+  ProcessRead(device);
 
   // Measured on the monotonic clock, so that a step of the wall clock
   // neither stretches nor cuts the wait.
@@ -169,7 +176,7 @@ KX_STATUS ReadAlone(norvec_device *device, uint8_t *destination, uint32_t n, uin
   }
   if (still_ours) return KX_ERR_IO;
   // Completed or purged just as the time-out expired: the party that ended
-  // it is about to mark us, and may not find our object gone.
+  // it is about to mark us, and the bytes it delivered count.
   WaitFinished(waiter, nullptr);
   return KX_OK;
 }

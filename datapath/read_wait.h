@@ -1,19 +1,10 @@
-// Internal: the private wait object of a KX_Read that has to wait.
+// Internal: handing received bytes to a KX_Read that waits for them.
 #ifndef VEXA_READ_WAIT_H
 #define VEXA_READ_WAIT_H
 
 #include <cstdint>
 
 #include "device.h"
-
-// The waiting caller's wait object and the flag that tells it the request
-// has ended. Whoever ends the request sets `finished` under `lock` and never
-// touches the object again afterwards.
-struct ReadWaiter {
-  Mutex lock;
-  MonotonicCondition changed;
-  bool finished GUARDED_BY(lock) = false;
-};
 
 // Hands up to n received payload bytes straight to the waiting KX_Read, when
 // one is waiting and the ring is empty (so nothing older is queued ahead of

@@ -25,6 +25,30 @@ void RingAppendLocked(norvec_device *device, const uint8_t *data, uint32_t n) {
   device->rx_write_pos = pos + n;
 }
 
+RingWriter RingWriterLocked(norvec_device *device) {
+  return RingWriter{device->rx_buffer, device->rx_capacity, device->rx_write_pos, 0};
+}
+
+void RingWriter::Put(const uint8_t *data, uint32_t n) {
+  written += n;
+  if (pos + n >= capacity) {
+    const uint32_t tail = capacity - pos;
+    std::memcpy(ring + pos, data, tail);
+    data += tail;
+    n -= tail;
+    pos = 0;
+  }
+  std::memcpy(ring + pos, data, n);
+  pos += n;
+}
+
+void RingCommitLocked(norvec_device *device, const RingWriter &writer) {
+  if (writer.written == 0) return;
+  if (device->rx_free == device->rx_capacity) EventFdRingFilledLocked(device);
+  device->rx_free -= writer.written;
+  device->rx_write_pos = writer.pos;
+}
+
 void RingTakeLocked(norvec_device *device, uint8_t *dest, uint32_t n) {
   uint32_t pos = device->rx_read_pos;
   const uint32_t capacity = device->rx_capacity;

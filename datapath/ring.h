@@ -17,6 +17,24 @@ KX_INTERNAL uint32_t RingQueuedLocked(const norvec_device *device)
 KX_INTERNAL void RingAppendLocked(norvec_device *device, const uint8_t *data, uint32_t n)
     REQUIRES(device->rx_lock);
 
+// The reader thread's append without the lock during the copy. Only that
+// thread writes into the ring's free part and nothing reads there, so it
+// notes where the free part begins (RingWriterLocked), copies outside
+// rx_lock (Put), and publishes the bytes under rx_lock (RingCommitLocked),
+// which gives them to readers. A purge in between resets the positions;
+// the caller then drops the copy instead of committing it.
+struct RingWriter {
+  uint8_t *ring;
+  uint32_t capacity;
+  uint32_t pos;
+  uint32_t written;
+  // Copies n payload bytes (n <= the free room noted) at pos, wrapping.
+  void Put(const uint8_t *data, uint32_t n);
+};
+KX_INTERNAL RingWriter RingWriterLocked(norvec_device *device) REQUIRES(device->rx_lock);
+KX_INTERNAL void RingCommitLocked(norvec_device *device, const RingWriter &writer)
+    REQUIRES(device->rx_lock);
+
 // Moves n buffered bytes (n <= queued) to dest, advances rx_read_pos, raises
 // rx_free, clears the data-received event when the ring becomes empty and
 // wakes a reader thread that waits for room once the room it wants is free.
