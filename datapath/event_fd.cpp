@@ -21,23 +21,31 @@ bool Wanted(const EventFd *events, const norvec_device *device) {
 
 // Most calls find the descriptor already right and return without the lock.
 // Two threads that change the state at once cannot both miss: each stores
-// its change before it reads the other's (all sequentially consistent), so
-// at least one of them sees the descriptor out of line and corrects it, and
-// the one correcting it reads the state again after each correction.
+// its change before it reads `state` (all sequentially consistent), so at
+// least one of them sees the descriptor out of line and corrects it, and the
+// one correcting it reads the state again after each correction. A thread
+// that finds a correction under way waits for it instead of trusting the
+// mirror: between the system call and the store of kReadable, the mirror
+// says "empty" while the counter already says "readable", and a KX_Read
+// returning then would leave the descriptor readable over an empty ring.
 void EventFdUpdate(EventFd *events, norvec_device *device) {
-  if (Wanted(events, device) == events->readable.load()) return;
+  const int seen = events->state.load();
+  if (!(seen & EventFd::kBusy) && Wanted(events, device) == ((seen & EventFd::kReadable) != 0))
+    return;
   MutexGuard hold(events->lock);
+  events->state.fetch_or(EventFd::kBusy);
   for (;;) {
     const bool want = Wanted(events, device);
-    if (want == events->readable.load()) return;
+    if (want == ((events->state.load() & EventFd::kReadable) != 0)) break;
     uint64_t count = 1;
     // Neither call can fail: the counter only moves between 0 and 1, and
     // the descriptor stays open until the handle closes.
     ssize_t done = want ? write(events->fd, &count, sizeof count)
                         : read(events->fd, &count, sizeof count);
     (void)done;
-    events->readable.store(want);
+    events->state.store(EventFd::kBusy | (want ? EventFd::kReadable : 0));
   }
+  events->state.fetch_and(~EventFd::kBusy);
 }
 
 void EventFdRelease(norvec_device *device) {

@@ -22,11 +22,14 @@ struct EventFd {
   int fd = -1;
   // Written under rx_lock: whether the ring holds bytes.
   std::atomic<bool> ring_filled{false};
-  // Serialises the system calls and the changes of `readable` (the
-  // eventfd's counter, 0 or 1). Taken without rx_lock, and only when the
-  // descriptor looks out of line: `readable` is read without it first.
+  // Serialises the system calls and the changes of `state`. Taken without
+  // rx_lock, and only when the descriptor looks out of line or another
+  // thread is correcting it: `state` is read without the lock first.
   Mutex lock;
-  std::atomic<bool> readable{false};
+  // kReadable mirrors the eventfd's counter (0 or 1); kBusy is set while a
+  // thread holding `lock` corrects it, when kReadable may lag the counter.
+  static constexpr int kReadable = 1, kBusy = 2;
+  std::atomic<int> state{0};
 };
 
 // The ring went from empty to holding bytes, or back to empty. The caller
