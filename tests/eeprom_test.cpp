@@ -32,30 +32,9 @@ struct Texts {
   }
 };
 
-KX_PROGRAM_DATA ProgramRecord(const char *manufacturer, const char *description,
-                              const char *serial, const char *prefix = "AB") {
-  KX_PROGRAM_DATA record = {};
-  record.marker_ones = 0xFFFFFFFFu;
-  record.vendor_id = 0x0403;
-  record.product_id = 0x6001;
-  record.manufacturer = const_cast<char *>(manufacturer);
-  record.manufacturer_id = const_cast<char *>(prefix);
-  record.description = const_cast<char *>(description);
-  record.serial_number = const_cast<char *>(serial);
-  record.max_power = 100;
-  record.plug_and_play = 1;
-  return record;
-}
-
 // The four decoded texts: manufacturer, its id, description, serial number.
 using Strings = std::vector<std::string>;
 Strings TextsOf(const Texts &t) { return {t.manufacturer, t.manufacturer_id, t.description, t.serial}; }
-
-std::vector<uint16_t> Words(int chip, unsigned count) {
-  std::vector<uint16_t> words(count);
-  for (unsigned i = 0; i < count; ++i) vexa_sim_eeprom_get(chip, i, &words[i]);
-  return words;
-}
 
 // The checksum of the image's words in front of the checksum word.
 uint16_t Checksum(const std::vector<uint16_t> &words, size_t count) {
@@ -107,7 +86,7 @@ TEST_F(EepromTest, WorkedExampleProgramsTheExactImageAndReadsBack) {
                                     0x0032, 0x0033, 0x0034, 0x0035, 0x0036, 0x0037, 0x0038, 0x0302};
   expected.resize(63, 0);
   expected.push_back(0xB35D);
-  EXPECT_EQ(Words(chip, 64), expected);
+  EXPECT_EQ(EepromWords(chip, 64), expected);
   // Erase once, then one write per word in order, then a full read-back.
   EXPECT_EQ(ControlLog(kErase).size(), 1u);
   const auto writes = ControlLog(kWriteWord);
@@ -152,7 +131,7 @@ TEST_F(EepromTest, SingleChannelRoundTrips) {
     record.max_power = row.max_power;
     record.plug_and_play = row.plug_and_play;
     ASSERT_EQ(KX_EE_Program(handle, &record), KX_OK);
-    const std::vector<uint16_t> words = Words(chip, 16);
+    const std::vector<uint16_t> words = EepromWords(chip, 16);
     EXPECT_EQ(words[3], row.rev4 ? 0x0400 : 0x0200);
     EXPECT_EQ(words[4] >> 8, row.power_byte);
     EXPECT_EQ(words[5], 0x1F) << "the flags are written whatever the revision";
@@ -246,11 +225,11 @@ TEST_F(EepromTest, TooLongTextsLeaveTheEepromUntouched) {
     int chip = dual ? -1 : AddSingle("S1", "Bridge");
     KX_HANDLE handle = dual ? OpenDual(&chip, 64) : Open(0);
     Fill(chip, 64, 0x2222);
-    const std::vector<uint16_t> before = Words(chip, 64);
+    const std::vector<uint16_t> before = EepromWords(chip, 64);
     vexa_sim_log_clear();
     KX_PROGRAM_DATA record = ProgramRecord(twenty.c_str(), twenty.c_str(), dual ? "12345678" : "123456789");
     EXPECT_EQ(KX_EE_Program(handle, &record), KX_ERR_OTHER);
-    EXPECT_EQ(Words(chip, 64), before);
+    EXPECT_EQ(EepromWords(chip, 64), before);
     EXPECT_TRUE(ControlLog(kErase).empty());
     EXPECT_TRUE(ControlLog(kWriteWord).empty());
 
@@ -299,7 +278,7 @@ TEST_P(DualEepromTest, ProbeProgramAndReadBack) {
   EXPECT_EQ(ControlLog(kErase).size(), 2u) << "one for the probe, one before writing";
   const size_t image_words = param.large ? 128 : 64;
   EXPECT_EQ(writes.size(), 1 + image_words);
-  const std::vector<uint16_t> words = Words(chip, static_cast<unsigned>(image_words));
+  const std::vector<uint16_t> words = EepromWords(chip, static_cast<unsigned>(image_words));
   EXPECT_EQ((std::vector<uint16_t>{words[0], words[2], words[3], words[5], words[10]}),
             (std::vector<uint16_t>{0x0411, 0x6010, 0x0500, 0x002A, param.rom_type}));
   EXPECT_EQ(words[image_words - 1], Checksum(words, image_words - 1));
@@ -307,7 +286,7 @@ TEST_P(DualEepromTest, ProbeProgramAndReadBack) {
     const auto reads = ControlLog(kReadWord);
     ASSERT_GE(reads.size(), 3u);
     EXPECT_EQ((std::vector<int>{reads[0].index, reads[1].index, reads[2].index}), (std::vector<int>{0, 64, 192}));
-    EXPECT_EQ(Words(chip, 65)[64], 0xFFFF) << "only 64 words written after the erase";
+    EXPECT_EQ(EepromWords(chip, 65)[64], 0xFFFF) << "only 64 words written after the erase";
   }
   if (param.large) {
     // Strings moved to the upper half; the user area below is all zero.
@@ -397,13 +376,13 @@ TEST_F(EepromTest, UserAreaFitsExactlyAndRefusesOneByteMore) {
     std::vector<uint8_t> data(layout.size + 1);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(0xC0 + i * 7);
     ASSERT_EQ(KX_EE_UAWrite(handle, data.data(), layout.size), KX_OK);
-    std::vector<uint16_t> words = Words(chip, layout.checksum_word + 1);
+    std::vector<uint16_t> words = EepromWords(chip, layout.checksum_word + 1);
     EXPECT_EQ(words[layout.first_word], data[1] << 8 | data[0]);
     EXPECT_EQ(words[layout.checksum_word - (layout.dual ? 64 : 1)], data[layout.size - 1] << 8 | data[layout.size - 2]);
     EXPECT_EQ(words[layout.checksum_word], Checksum(words, layout.checksum_word));
     vexa_sim_log_clear();
     EXPECT_EQ(KX_EE_UAWrite(handle, data.data(), layout.size + 1), KX_ERR_EE_WRITE);
-    EXPECT_EQ(Words(chip, layout.checksum_word + 1), words);
+    EXPECT_EQ(EepromWords(chip, layout.checksum_word + 1), words);
     EXPECT_TRUE(ControlLog(kErase).empty());
     EXPECT_TRUE(ControlLog(kWriteWord).empty());
     ASSERT_EQ(KX_EE_UARead(handle, out.data(), layout.size, &returned), KX_OK);
@@ -414,7 +393,7 @@ TEST_F(EepromTest, UserAreaFitsExactlyAndRefusesOneByteMore) {
     const uint8_t two[] = {1, 2};
     ASSERT_EQ(KX_EE_UAWrite(handle, two, 2), KX_OK);
     ASSERT_EQ(KX_EE_UAWrite(handle, two, 0), KX_OK);
-    words = Words(chip, layout.checksum_word + 1);
+    words = EepromWords(chip, layout.checksum_word + 1);
     EXPECT_EQ(words[layout.first_word], 0x0201);
     EXPECT_EQ(words[layout.first_word + 1], data[3] << 8 | data[2]);
     Texts texts;
@@ -465,7 +444,7 @@ TEST_F(EepromTest, BlankAndAbsentEepromsLeaveTheRecordUntouched) {
       EXPECT_EQ(returned, c.user_area ? 1u : 0u);
       if (c.user_area == 0) {
         EXPECT_EQ(KX_EE_UAWrite(handle, &byte, 1), KX_ERR_EE_WRITE);
-        EXPECT_EQ(Words(chip, 2), std::vector<uint16_t>(2, c.fill));
+        EXPECT_EQ(EepromWords(chip, 2), std::vector<uint16_t>(2, c.fill));
       }
       Close(handle);
     }

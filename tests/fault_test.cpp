@@ -38,16 +38,6 @@ double CpuShareOver(milliseconds window) {
   return (cpu() - cpu_before) / std::chrono::duration<double>(Clock::now() - before).count();
 }
 
-KX_PROGRAM_DATA Record(char *text) {
-  KX_PROGRAM_DATA data = {};
-  data.marker_ones = 0xFFFFFFFFu;
-  data.vendor_id = 0x0403;
-  data.product_id = 0x6001;
-  data.manufacturer = data.manufacturer_id = data.description = data.serial_number = text;
-  data.max_power = 90;
-  return data;
-}
-
 // Every call on a handle whose chip is gone, with the status it must give.
 // Outputs are preset to a marker so that a failed call is seen not to write.
 void ExpectDeadHandleStatuses(KX_HANDLE handle) {
@@ -92,13 +82,12 @@ void ExpectDeadHandleStatuses(KX_HANDLE handle) {
 
   // The EEPROM reads as zeros: an absent configuration, the record untouched.
   char text[64] = "untouched";
-  KX_PROGRAM_DATA data = Record(text);
+  KX_PROGRAM_DATA data = ProgramRecord(text, text, text, text);
   data.vendor_id = 0x1111;
   EXPECT_EQ(KX_EE_Read(handle, &data), KX_ERR_EE_ABSENT);
   EXPECT_EQ(data.vendor_id, 0x1111);
   EXPECT_STREQ(text, "untouched");
-  char given[] = "S0001";
-  KX_PROGRAM_DATA program = Record(given);
+  KX_PROGRAM_DATA program = ProgramRecord("M", "D", "S0001");
   EXPECT_EQ(KX_EE_Program(handle, &program), KX_ERR_EE_WRITE);
   EXPECT_EQ(KX_EE_UAWrite(handle, buffer.data(), 1), KX_ERR_EE_WRITE);
   uint32_t size = 0, returned = 0;
@@ -161,8 +150,7 @@ TEST_F(FaultTest, UnplugDuringAWaitingReadEndsAtTheReadTimeout) {
 TEST_F(FaultTest, DeviceVanishingAtAnyStepOfProgrammingIsAWriteFailure) {
   int chip = AddSingle("FA03", "Fault", 0x0400, 64, 64);
   KX_HANDLE handle = Open(0);
-  char text[] = "MK0001";
-  KX_PROGRAM_DATA data = Record(text);
+  KX_PROGRAM_DATA data = ProgramRecord("MK", "Fault", "MK0001");
   const uint8_t user[6] = {9, 8, 7, 6, 5, 4};
   // Program: erase, 64 word writes, 64 read-backs. User area: 64 reads, erase,
   // 64 writes, 64 read-backs. Every 4th step, and the very last one.

@@ -38,24 +38,6 @@ void ExpectEvery(const Rows &rows, KX_STATUS expected) {
   for (const auto &row : rows) EXPECT_EQ(row.second, expected) << row.first;
 }
 
-std::vector<uint16_t> Eeprom(int chip, unsigned words = 64) {
-  std::vector<uint16_t> image(words);
-  for (unsigned a = 0; a < words; ++a) vexa_sim_eeprom_get(chip, a, &image[a]);
-  return image;
-}
-
-KX_PROGRAM_DATA Record(char *manufacturer, char *prefix, char *description, char *serial) {
-  KX_PROGRAM_DATA data = {};
-  data.marker_ones = 0xFFFFFFFFu;
-  data.vendor_id = 0x0403;
-  data.product_id = 0x6001;
-  data.manufacturer = manufacturer;
-  data.manufacturer_id = prefix;
-  data.description = description;
-  data.serial_number = serial;
-  return data;
-}
-
 class HostileInputTest : public SimTest {};
 
 // Every call that takes a handle refuses a null one, and every required
@@ -73,8 +55,7 @@ TEST_F(HostileInputTest, NullHandlesAndPointersAreRefusedWithoutTouchingTheBus) 
   unsigned short word = 0;
   unsigned long ulong = 0;
   _EVENT_HANDLE event;
-  KX_PROGRAM_DATA record = {};
-  record.marker_ones = 0xFFFFFFFFu;
+  KX_PROGRAM_DATA record = ProgramRecord("", "", "");
   const KX_HANDLE null = nullptr;
   KX_HANDLE other = reinterpret_cast<KX_HANDLE>(0x1);
   ExpectEvery({ROW(KX_Close(null)), ROW(KX_Read(null, buffer, 1, &u32)), ROW(KX_Write(null, buffer, 1, &u32)),
@@ -152,10 +133,10 @@ TEST_F(HostileInputTest, ZeroAndHugeCounts) {
 
   // A user-area write that claims far more bytes than it has is refused
   // before a byte is read; a read that asks for everything gets the area.
-  const std::vector<uint16_t> before = Eeprom(chip);
+  const std::vector<uint16_t> before = EepromWords(chip);
   const uint8_t few[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   EXPECT_EQ(KX_EE_UAWrite(handle, few, 0xFFFFFFFFu), KX_ERR_EE_WRITE);
-  EXPECT_EQ(Eeprom(chip), before);
+  EXPECT_EQ(EepromWords(chip), before);
   uint32_t area = 0;
   ASSERT_EQ(KX_EE_UASize(handle, &area), KX_OK);
   Guarded user(area, 0xEE);
@@ -229,11 +210,11 @@ TEST_F(HostileInputTest, HostileEepromTexts) {
   // Null texts, an over-long serial prefix and an absurd power: programmed
   // with empty texts, a two-character prefix and the power capped.
   std::string prefix(300, 'P');
-  KX_PROGRAM_DATA data = Record(nullptr, &prefix[0], nullptr, nullptr);
+  KX_PROGRAM_DATA data = ProgramRecord(nullptr, nullptr, nullptr, prefix.c_str());
   data.max_power = 0xFFFF;
   ASSERT_EQ(KX_EE_Program(handle, &data), KX_OK);
   Guarded manufacturer(64), id(64), description(64), serial(64);
-  KX_PROGRAM_DATA back = Record(manufacturer.text(), id.text(), description.text(), serial.text());
+  KX_PROGRAM_DATA back = ProgramRecord(manufacturer.text(), description.text(), serial.text(), id.text());
   ASSERT_EQ(KX_EE_Read(handle, &back), KX_OK);
   EXPECT_STREQ(manufacturer.text(), "");
   EXPECT_STREQ(description.text(), "");
@@ -249,7 +230,7 @@ TEST_F(HostileInputTest, HostileEepromTexts) {
   vexa_sim_eeprom_set(chip, 8, 0xFE80);
   vexa_sim_eeprom_set(chip, 9, 0xFE82);
   Guarded m2(64, 0x11), i2(64, 0x11), d2(64, 0x11), s2(64, 0x11);
-  KX_PROGRAM_DATA hostile = Record(m2.text(), i2.text(), d2.text(), s2.text());
+  KX_PROGRAM_DATA hostile = ProgramRecord(m2.text(), d2.text(), s2.text(), i2.text());
   const KX_STATUS status = KX_EE_Read(handle, &hostile);
   EXPECT_TRUE(status == KX_OK || status == KX_ERR_EE_ABSENT || status == KX_ERR_EE_BLANK);
   EXPECT_TRUE(m2.Intact() && i2.Intact() && d2.Intact() && s2.Intact());

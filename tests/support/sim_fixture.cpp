@@ -26,26 +26,11 @@ int SimTest::AddChip(const vexa_sim_chip_config &config) {
 
 int SimTest::AddSingle(const char *serial, const char *description, uint16_t bcd, int packet,
                        int eeprom_words) {
-  vexa_sim_chip_config config = {};
-  config.bcd_device = bcd;
-  config.serial = serial;
-  config.product = description;
-  config.interfaces = 1;
-  config.max_packet_size = packet;
-  config.eeprom_words = eeprom_words;
-  return AddChip(config);
+  return AddChip({0, 0, bcd, serial, description, nullptr, 1, packet, eeprom_words, 0});
 }
 
 int SimTest::AddDual(const char *serial, const char *description, int packet, int eeprom_words) {
-  vexa_sim_chip_config config = {};
-  config.bcd_device = 0x0500;
-  config.id_product = 0x6010;
-  config.serial = serial;
-  config.product = description;
-  config.interfaces = 2;
-  config.max_packet_size = packet;
-  config.eeprom_words = eeprom_words;
-  return AddChip(config);
+  return AddChip({0, 0x6010, 0x0500, serial, description, nullptr, 2, packet, eeprom_words, 0});
 }
 
 KX_HANDLE SimTest::Open(int index) {
@@ -85,8 +70,7 @@ std::vector<vexa_sim_log_entry> SimTest::ControlLog(int request) {
 
 std::vector<int> SimTest::BulkSizes(int kind) {
   std::vector<int> sizes;
-  for (const auto &entry : Log())
-    if (entry.kind == kind) sizes.push_back(entry.size);
+  for (const auto &entry : Log()) if (entry.kind == kind) sizes.push_back(entry.size);
   return sizes;
 }
 
@@ -104,15 +88,7 @@ std::string SimTest::TakeTx(int chip, int channel) {
 
 vexa_sim_fault Fault(int kind, int result, int chip, int request, int skip, int count,
                      int channel) {
-  vexa_sim_fault fault = {};
-  fault.kind = kind;
-  fault.result = result;
-  fault.chip = chip;
-  fault.request = request;
-  fault.skip = skip;
-  fault.count = count;
-  fault.channel = channel;
-  return fault;
+  return {kind, chip, channel, request, skip, count, result};
 }
 
 void Inject(const vexa_sim_fault &fault) { EXPECT_EQ(vexa_sim_add_fault(&fault), 0); }
@@ -155,6 +131,27 @@ std::vector<uint8_t> Pattern(size_t n, uint32_t seed) {
     bytes[i] = static_cast<uint8_t>(x >> 11);
   }
   return bytes;
+}
+
+std::vector<uint16_t> EepromWords(int chip, unsigned count) {
+  std::vector<uint16_t> words(count);
+  for (unsigned i = 0; i < count; ++i) vexa_sim_eeprom_get(chip, i, &words[i]);
+  return words;
+}
+
+KX_PROGRAM_DATA ProgramRecord(const char *manufacturer, const char *description, const char *serial,
+                              const char *prefix) {
+  KX_PROGRAM_DATA record = {};
+  record.marker_ones = 0xFFFFFFFFu;
+  record.vendor_id = 0x0403;
+  record.product_id = 0x6001;
+  record.manufacturer = const_cast<char *>(manufacturer);
+  record.manufacturer_id = const_cast<char *>(prefix);
+  record.description = const_cast<char *>(description);
+  record.serial_number = const_cast<char *>(serial);
+  record.max_power = 100;
+  record.plug_and_play = 1;
+  return record;
 }
 
 bool Deliver(int chip, int channel, const std::vector<uint8_t> &bytes) {

@@ -83,6 +83,11 @@ bool Eventually(const std::function<bool()> &cond, int limit_ms = 5000);
 uint32_t Queued(KX_HANDLE handle);
 // A reproducible byte stream in which a lost, repeated or swapped byte shows.
 std::vector<uint8_t> Pattern(size_t n, uint32_t seed = 1);
+// The first `count` words of the chip's EEPROM.
+std::vector<uint16_t> EepromWords(int chip, unsigned count = 64);
+// A configuration record for KX_EE_Program (or, with buffers, KX_EE_Read).
+KX_PROGRAM_DATA ProgramRecord(const char *manufacturer, const char *description, const char *serial,
+                              const char *prefix = "AB");
 // Queues bytes on the chip and waits until it has sent them all.
 bool Deliver(int chip, int channel, const std::vector<uint8_t> &bytes);
 // A call still running after `limit_ms` is a hang: reported, then the process
