@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_dir=${1:-build-memcheck}
-subset=(discovery_test control_test ee_words_test eeprom_test fault_test hostile_input_test
+subset=(discovery_test control_test eeprom_test fault_test hostile_input_test
         stress_test datapath_read_write_test datapath_events_test open_test
         bulk_in_processing_test)
 

@@ -1,5 +1,6 @@
 // The exported control functions against the simulated chip: the requests on
-// the wire, the statuses, and what a refused request leaves behind.
+// the wire, the statuses, what a refused request leaves behind, and what each
+// chip revision reports and takes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -187,14 +188,10 @@ TEST_F(ControlTest, BaudRatesOnTheWireByChipFamily) {
 TEST_F(ControlTest, GettersReadTheChipAndAFailedOrShortReplyStoresNothing) {
   AddSingle("S1", "Single");
   KX_HANDLE h = OpenQuiet(0);
-  ASSERT_EQ(KX_SetLatencyTimer(h, 40), KX_OK);
-  ASSERT_EQ(KX_SetBitMode(h, 0xF0, 0x01), KX_OK);
-  Sent();
-  unsigned char latency = 0, bits = 0;
+  unsigned char latency = 0;  // the values read back: the revisions test below
   EXPECT_EQ(KX_GetLatencyTimer(h, &latency), KX_OK);
-  EXPECT_EQ(KX_GetBitMode(h, &bits), KX_OK);
+  EXPECT_EQ(KX_GetBitMode(h, &latency), KX_OK);
   EXPECT_EQ(Sent(), (Requests{In(10, 1), In(12, 1)}));
-  EXPECT_EQ(latency, 40);
   for (int result : {0, -5}) {
     SCOPED_TRACE(result);
     unsigned char value = 0xEE;
@@ -271,7 +268,7 @@ TEST_F(ControlTest, ModemStatusComesFromTheOpenAndClearsOnlyTheModemEvent) {
   // A silent channel sends no packets, so the value can come only from the
   // status request of the open sequence.
   ASSERT_EQ(vexa_sim_set_silent(chip, 0, 1), 0);
-  ASSERT_EQ(vexa_sim_set_status(chip, 0, 0xB0, 0x60), 0);
+  ASSERT_EQ(vexa_sim_set_status(chip, 0, 0xB1, 0x60), 0);  // the low nibble is not reported
   KX_HANDLE h = OpenQuiet(0);
   as_device(h)->event_status.store(KX_EVENT_RX_DATA | KX_EVENT_MODEM_CHANGED | 0x40);
   unsigned long status = 0xDEAD;
@@ -291,7 +288,7 @@ TEST_F(ControlTest, ModemStatusComesFromTheOpenAndClearsOnlyTheModemEvent) {
 
 // Strings are cut to 16 and 64 characters, plus the channel letter of a dual
 // chip, and nothing is written past them. (Types and letters of every
-// revision are in chip_revisions_test.)
+// revision: the revisions test below.)
 TEST_F(ControlTest, DeviceInfoCutsStringsToTheirBuffers) {
   const std::string serial20 = "ABCDEFGHIJKLMNOPQRST", desc70(70, 'd');
   AddSingle(serial20.c_str(), desc70.c_str());
@@ -341,6 +338,64 @@ TEST_F(ControlTest, DeviceInfoWithoutOrWithUnreadableStrings) {
   Inject(Fault(VEXA_SIM_FAULT_STRING, -5));
   EXPECT_EQ(KX_GetDeviceInfo(b, nullptr, nullptr, nullptr, description, nullptr), KX_OK);
   EXPECT_STREQ(description, "");
+}
+
+// Each revision as an application meets it, opened by description so that an
+// unknown revision and parts without a serial-number string are reached too.
+TEST_F(ControlTest, RevisionsTypeOptionalRequestsAndDivisorAddressing) {
+  const struct {
+    uint16_t bcd;
+    const char *serial;  // null: the descriptor names no serial-number string
+    int interfaces;
+    unsigned long type;
+    bool optional;       // latency timer, bit mode and eighth-step divisors
+    int index_9500;      // wIndex of the divisor request for 9500 baud
+    const char *letter;  // what the description read back ends with
+  } rows[] = {
+      {0x0200, "R2", 1, KX_DEVICE_BCD0200, false, 0x0000, ""},
+      {0x0200, nullptr, 1, KX_DEVICE_BCD0400, true, 0x0001, ""},
+      {0x0400, nullptr, 1, KX_DEVICE_BCD0400, true, 0x0001, ""},
+      {0x0500, "D5", 2, KX_DEVICE_DUAL, true, 0x0101, " A"},
+      {0x0600, "R6", 1, KX_DEVICE_OTHER, false, 0x0000, ""},
+      {0x0700, "R7", 2, KX_DEVICE_OTHER, false, 0x0000, ""},
+  };
+  auto description_of = [&rows](const auto &row) { return "rev" + std::to_string(&row - rows); };
+  for (const auto &row : rows) {
+    vexa_sim_chip_config config = {};
+    config.bcd_device = row.bcd;
+    config.serial = row.serial;
+    const std::string description = description_of(row);
+    config.product = description.c_str();
+    config.interfaces = row.interfaces;
+    AddChip(config);
+  }
+  for (const auto &row : rows) {
+    const std::string description = description_of(row);
+    SCOPED_TRACE(testing::Message() << "bcdDevice 0x" << std::hex << row.bcd
+                                    << (row.serial ? " with serial" : " without serial"));
+    KX_HANDLE h = OpenBy(description.c_str(), KX_MATCH_DESCRIPTION);
+    unsigned long type = 99;
+    char text[67] = "";
+    EXPECT_EQ(KX_GetDeviceInfo(h, &type, nullptr, nullptr, text, nullptr), KX_OK);
+    EXPECT_EQ(type, row.type);
+    EXPECT_EQ(std::string(text), description + row.letter);
+    // An incapable chip is refused every optional call without a request.
+    unsigned char latency = 0xEE, bits = 0xEE;
+    const KX_STATUS optional = row.optional ? KX_OK : KX_ERR_UNSUPPORTED;
+    vexa_sim_log_clear();
+    EXPECT_EQ(KX_SetLatencyTimer(h, 40), optional);
+    EXPECT_EQ(KX_GetLatencyTimer(h, &latency), optional);
+    EXPECT_EQ(KX_SetBitMode(h, 0xF0, 0x01), optional);
+    EXPECT_EQ(KX_GetBitMode(h, &bits), optional);
+    EXPECT_EQ(ControlLog().size(), row.optional ? 4u : 0u);
+    EXPECT_EQ(latency, row.optional ? 40 : 0xEE);
+    vexa_sim_log_clear();
+    EXPECT_EQ(KX_SetBaudRate(h, 9500), KX_OK);
+    const auto sent = ControlLog(3);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].index, row.index_9500);
+    Close(h);
+  }
 }
 
 }  // namespace

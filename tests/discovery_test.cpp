@@ -144,16 +144,6 @@ TEST_F(Discovery, UnreadableOrMissingStrings) {
   EXPECT_EQ(vexa_sim_open_handles(), 0) << "every handle opened for a string is closed";
 }
 
-TEST_F(Discovery, UnknownRevisionsAreListedAndEveryCallRescans) {
-  AddSingle("OLD7", "Odd", 0x0700);
-  EXPECT_EQ(Count(), 1u);
-  EXPECT_EQ(ByIndex(0, KX_MATCH_SERIAL), "OLD7");
-  int later = AddSingle("NEW1", "Late");
-  EXPECT_EQ(Count(), 2u);
-  vexa_sim_unplug(later);
-  EXPECT_EQ(Count(), 1u);
-}
-
 TEST_F(Discovery, LongStringsFillTheDocumentedBuffer) {
   std::string serial(126, 'S');  // the longest a string descriptor can hold
   AddDual(serial.c_str(), "Dual");

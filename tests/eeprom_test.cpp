@@ -1,6 +1,6 @@
 // EEPROM configuration through the shared library and the simulated chip:
-// programming and reading back whole configurations, the dual-channel size
-// probe, the user area, and EEPROMs that are blank or absent. Huge texts and
+// whole configurations programmed and read back, the dual-channel size probe,
+// the user area, blank or absent EEPROMs, and single words. Huge texts and
 // failures at every step are in hostile_input_test and fault_test.
 #include <cstring>
 #include <ostream>
@@ -20,10 +20,9 @@ struct Texts {
     std::memset(this, '#', sizeof *this);
     manufacturer[63] = manufacturer_id[63] = description[63] = serial[63] = '\0';
   }
-  // A record ready for KX_EE_Read into these buffers; `record` gives the other fields' start values.
-  KX_PROGRAM_DATA *Into(KX_PROGRAM_DATA *record) {
-    record->marker_zero = 0;
-    record->marker_ones = 0xFFFFFFFFu;
+  // Points a record of either form at these buffers.
+  template <typename Record>
+  Record *Into(Record *record) {
     record->manufacturer = manufacturer;
     record->manufacturer_id = manufacturer_id;
     record->description = description;
@@ -68,6 +67,8 @@ class EepromTest : public SimTest {
     return size;
   }
   static KX_PROGRAM_DATA ReadBack(KX_HANDLE handle, Texts *texts, KX_PROGRAM_DATA start = {}) {
+    start.marker_zero = 0;
+    start.marker_ones = 0xFFFFFFFFu;
     EXPECT_EQ(KX_EE_Read(handle, texts->Into(&start)), KX_OK);
     return start;
   }
@@ -164,12 +165,12 @@ TEST_F(EepromTest, OlderRecordFormOnASingleChannelChipEndsAtUsbVersion) {
   AddSingle("S1", "Bridge");
   KX_HANDLE handle = Open(0);
   KX_PROGRAM_DATA_LEGACY legacy = {};
+  char old[] = "Old", prefix[] = "OL", form[] = "Form", serial[] = "LEG42";
+  legacy.manufacturer = old;
+  legacy.manufacturer_id = prefix;
+  legacy.description = form;
+  legacy.serial_number = serial;
   legacy.vendor_id = 0x0403;
-  legacy.product_id = 0x6001;
-  legacy.manufacturer = const_cast<char *>("Old");
-  legacy.manufacturer_id = const_cast<char *>("OL");
-  legacy.description = const_cast<char *>("Form");
-  legacy.serial_number = const_cast<char *>("LEG42");
   legacy.max_power = 200;
   legacy.rev4 = legacy.usb_version_enable = 1;
   legacy.usb_version = 0x0200;
@@ -178,11 +179,7 @@ TEST_F(EepromTest, OlderRecordFormOnASingleChannelChipEndsAtUsbVersion) {
   Texts texts;
   KX_PROGRAM_DATA_LEGACY read;
   std::memset(&read, 0x5A, sizeof read);
-  read.manufacturer = texts.manufacturer;
-  read.manufacturer_id = texts.manufacturer_id;
-  read.description = texts.description;
-  read.serial_number = texts.serial;
-  ASSERT_EQ(KX_EE_Read(handle, reinterpret_cast<KX_PROGRAM_DATA *>(&read)), KX_OK);
+  ASSERT_EQ(KX_EE_Read(handle, reinterpret_cast<KX_PROGRAM_DATA *>(texts.Into(&read))), KX_OK);
   EXPECT_EQ(std::vector<int>({read.vendor_id, read.max_power, read.plug_and_play, read.rev4, read.usb_version_enable,
                               read.usb_version, read.iso_in, read.dual_image, read.b_config_bit3}),
             std::vector<int>({0x0403, 200, 0, 1, 1, 0x0200, 0, 0x5A, 0x5A}))
@@ -416,23 +413,19 @@ TEST_F(EepromTest, BlankAndAbsentEepromsLeaveTheRecordUntouched) {
       int chip = dual ? -1 : AddSingle("S1", "Bridge");
       KX_HANDLE handle = dual ? OpenDual(&chip, 128) : Open(0);
       vexa_sim_eeprom_fill(chip, c.fill);
+      // Filled byte for byte, so that the padding the comparisons read is defined too.
       Texts texts;
       const Texts pristine = texts;
-      KX_PROGRAM_DATA start;
-      std::memset(&start, 0x3C, sizeof start);
-      start.layout_version = 0;
-      // Filled in place and copied byte for byte, so that the padding the
-      // comparison below reads is defined too.
       KX_PROGRAM_DATA read, snapshot;
-      std::memcpy(&read, &start, sizeof read);
-      texts.Into(&read);
-      std::memcpy(&snapshot, &read, sizeof read);
+      std::memset(&read, 0x3C, sizeof read);
+      read.marker_zero = read.layout_version = 0;
+      read.marker_ones = 0xFFFFFFFFu;
+      std::memcpy(&snapshot, texts.Into(&read), sizeof read);
       EXPECT_EQ(KX_EE_Read(handle, &read), c.status);
       EXPECT_EQ(0, std::memcmp(&read, &snapshot, sizeof read));
       EXPECT_EQ(0, std::memcmp(&texts, &pristine, sizeof texts));
-      KX_PROGRAM_DATA_LEGACY legacy;
+      KX_PROGRAM_DATA_LEGACY legacy, legacy_snapshot;
       std::memset(&legacy, 0x3C, sizeof legacy);
-      KX_PROGRAM_DATA_LEGACY legacy_snapshot;
       std::memcpy(&legacy_snapshot, &legacy, sizeof legacy);
       EXPECT_EQ(KX_EE_Read(handle, reinterpret_cast<KX_PROGRAM_DATA *>(&legacy)), c.status);
       EXPECT_EQ(0, std::memcmp(&legacy, &legacy_snapshot, sizeof legacy));
@@ -448,6 +441,47 @@ TEST_F(EepromTest, BlankAndAbsentEepromsLeaveTheRecordUntouched) {
       }
       Close(handle);
     }
+  }
+}
+
+// Channel B addresses the part with plain word addresses, as A does; 256 is
+// the last offset taken, and erasing clears the whole part.
+TEST_F(EepromTest, SingleWordsReadWriteAndEraseRequests) {
+  int chip = AddDual("D1", "Dual", 64, 256);
+  ASSERT_EQ(vexa_sim_eeprom_set(chip, 255, 0xA55A), 0);
+  Open(0);
+  KX_HANDLE b = Open(1);
+  vexa_sim_log_clear();
+  unsigned short word = 0;
+  EXPECT_EQ(KX_WriteEE(b, 2, 0x0102), KX_OK);
+  EXPECT_EQ(KX_ReadEE(b, 2, &word), KX_OK);
+  EXPECT_EQ(word, 0x0102) << "the reply is assembled low byte first";
+  EXPECT_EQ(KX_ReadEE(b, 255, &word), KX_OK);
+  EXPECT_EQ(word, 0xA55A);
+  EXPECT_EQ(KX_ReadEE(b, 256, &word), KX_OK);
+  EXPECT_EQ(KX_WriteEE(b, 256, 0x0102), KX_OK);
+  EXPECT_EQ(KX_EraseEE(b), KX_OK);
+  // The requests as {type, request, value, index, length}.
+  std::vector<std::vector<int>> sent;
+  for (const auto &e : ControlLog()) sent.push_back({e.request_type, e.request, e.value, e.index, e.length});
+  EXPECT_EQ(sent, (std::vector<std::vector<int>>{{0x40, 0x91, 0x0102, 2, 0}, {0xC0, 0x90, 0, 2, 2},
+                                                 {0xC0, 0x90, 0, 255, 2}, {0xC0, 0x90, 0, 256, 2},
+                                                 {0x40, 0x91, 0x0102, 256, 0}, {0x40, 0x92, 0, 0, 0}}));
+  EXPECT_EQ(EepromWords(chip, 256), std::vector<uint16_t>(256, 0xFFFF));
+
+  // A failed or short reply is an I/O error and stores nothing.
+  const struct {
+    int request, result;
+  } rows[] = {{0x90, 1}, {0x90, 0}, {0x90, -5}, {0x91, -5}, {0x92, -5}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(testing::Message() << "request 0x" << std::hex << row.request << " gives " << row.result);
+    Inject(Fault(VEXA_SIM_FAULT_CONTROL, row.result, -1, row.request, 0, 1));
+    word = 0x7777;
+    const KX_STATUS status = row.request == 0x90   ? KX_ReadEE(b, 3, &word)
+                             : row.request == 0x91 ? KX_WriteEE(b, 6, 0x1111)
+                                                   : KX_EraseEE(b);
+    EXPECT_EQ(status, KX_ERR_IO);
+    EXPECT_EQ(word, 0x7777);
   }
 }
 

@@ -6,10 +6,11 @@
 #include <cerrno>
 #include <chrono>
 
-#include "sim_model.h"
-#include "sim_test_helpers.h"
+#include <usb.h>
 
-using namespace simtest;
+#include "sim_fixture.h"
+#include "sim_model.h"
+
 using vexa_sim::BulkIn;
 using vexa_sim::Clock;
 
@@ -84,8 +85,13 @@ class SimChipTest : public SimTest {};
 
 // Requests the library does not send, or refuses itself before sending.
 TEST_F(SimChipTest, OnlyRequestsTheChipKnowsAreAnswered) {
-  AddChip(Chip(2));
-  UsbHandle h = OpenNth(0);
+  vexa_sim_chip_config config = {};
+  config.interfaces = 2;
+  AddChip(config);
+  usb_find_busses();
+  usb_find_devices();
+  usb_dev_handle *h = usb_open(usb_get_busses()->devices);
+  ASSERT_NE(h, nullptr);
   const struct {
     const char *what;
     int type, request, value, index, length;
@@ -101,11 +107,12 @@ TEST_F(SimChipTest, OnlyRequestsTheChipKnowsAreAnswered) {
   };
   for (const auto &row : rows) {
     char reply[18] = {};
-    EXPECT_EQ(usb_control_msg(h.get(), row.type, row.request, row.value, row.index, row.length ? reply : nullptr,
+    EXPECT_EQ(usb_control_msg(h, row.type, row.request, row.value, row.index, row.length ? reply : nullptr,
                               row.length, 100),
               -EPIPE)
         << row.what;
   }
+  usb_close(h);
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
-// Opening and closing channels: the scan by index and by name, the record's
-// binding and defaults, and every failure path releasing what it took.
-#include <cstring>
+// Opening and closing channels: the scan by index and by name, the channel a
+// handle is bound to, kernel drivers, and every failure path releasing what it took.
+
+#include <usb.h>
+
+#include <string>
 
 #include "device.h"
-#include "discovery.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -26,6 +28,32 @@ class Opening : public SimTest {
     return {d->interface, d->port_index, d->out_endpoint, d->in_endpoint};
   }
 };
+
+constexpr char kDriver[] = "usbserial_generic";
+
+// The driver bound to an interface of the first device, as libusb reports it ("" for none).
+std::string DriverOf(int interface) {
+  usb_dev_handle *handle = usb_open(usb_get_busses()->devices);
+  char name[32] = {};
+  const int result = usb_get_driver_np(handle, interface, name, sizeof name - 1);
+  usb_close(handle);
+  return result < 0 ? "" : name;
+}
+
+// A kernel driver is detached from the opened channel's interface only.
+TEST_F(Opening, KernelDriverIsDetachedFromTheOpenedChannelOnly) {
+  int chip = AddDual("AB12", "Dual");
+  vexa_sim_set_kernel_driver(chip, 0, kDriver);
+  vexa_sim_set_kernel_driver(chip, 1, kDriver);
+  KX_HANDLE a = OpenBy("AB12 A", KX_MATCH_SERIAL);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(State(chip, 0).claimed, 1);
+  EXPECT_EQ(DriverOf(0), "usbfs") << "channel A is now ours";
+  EXPECT_EQ(DriverOf(1), kDriver) << "channel B keeps its kernel driver";
+  uint32_t written = 0;
+  EXPECT_EQ(KX_Write(a, "x", 1, &written), KX_OK);
+  EXPECT_EQ(TakeTx(chip, 0), "x");
+}
 
 const std::vector<uint32_t> kChannelA = {0, 1, 0x02, 0x81}, kChannelB = {1, 2, 0x04, 0x83};
 
@@ -74,7 +102,7 @@ TEST_F(Opening, DevicesWithoutTheStringDoNotMatch) {
 }
 
 TEST_F(Opening, FailureRowsReleaseEverything) {
-  AddDual("AB12", "Dual");
+  const int chip = AddDual("AB12", "Dual");
   AddSingle("TINY", "Tiny", 0x0400, 2);
   ExpectOpenFails(2, nullptr, KX_ERR_NOT_OPENED);  // packets too small for the status bytes
   Inject(Fault(VEXA_SIM_FAULT_OPEN, 0));
@@ -83,6 +111,12 @@ TEST_F(Opening, FailureRowsReleaseEverything) {
   Inject(Fault(VEXA_SIM_FAULT_CLAIM, -16));
   ExpectOpenFails(1, nullptr, KX_ERR_NOT_OPENED);
   ExpectOpenFails(0, "AB12 A", KX_ERR_NOT_OPENED);
+  vexa_sim_clear_faults();
+  // A kernel driver that cannot be detached (EPERM) stays bound.
+  vexa_sim_set_kernel_driver(chip, 0, kDriver);
+  Inject(Fault(VEXA_SIM_FAULT_DETACH, -1));
+  ExpectOpenFails(0, nullptr, KX_ERR_NOT_OPENED);
+  EXPECT_EQ(DriverOf(0), kDriver);
   vexa_sim_clear_faults();
   Close(Open(1));
 }
@@ -99,34 +133,6 @@ TEST_F(Opening, TheFirstOpenBuildsTheBusListAndReportsAFailedScan) {
   uint32_t count = 0;
   EXPECT_EQ(KX_ListDevices(&count, nullptr, KX_LIST_COUNT), KX_OK);
   Close(OpenBy("EF56", KX_MATCH_SERIAL));
-}
-
-TEST_F(Opening, DefaultsWrittenBeforeTheReaderStarts) {
-  int chip = AddSingle("CD34", "Single", 0x0400, 512);
-  AddSingle("EF56", "Single");
-  vexa_sim_set_status(chip, 0, 0x31, 0x60);
-  norvec_device record;
-  ASSERT_EQ(get_device("CD34", KX_MATCH_SERIAL, &record, -1), KX_OK);
-  InitDeviceStructure(&record);
-  EXPECT_EQ(std::vector<uint32_t>({record.rx_capacity, record.rx_free, record.rx_read_pos, record.rx_write_pos,
-                                   record.transfer_timeout, record.in_buffer_size, record.in_transfer_size,
-                                   record.read_timeout, static_cast<uint32_t>(record.device_type)}),
-            std::vector<uint32_t>({65280, 65280, 0, 0, 5000, 65536, 4096, 0, KX_DEVICE_BCD0400}));
-  EXPECT_EQ(record.modem_status, 0x30) << "the low nibble is dropped";
-  EXPECT_EQ(record.line_status, 0x60);
-  EXPECT_EQ(record.latency_timer, State(chip, 0).latency_timer);
-  auto modem = ControlLog(5);
-  ASSERT_EQ(modem.size(), 1u);
-  EXPECT_EQ(modem[0].index, 1);
-  usb_release_interface(record.usb_handle, 0);
-  usb_close(record.usb_handle);
-
-  // 64-byte packets give the smaller ring; the reader resets it under rx_lock.
-  norvec_device *small = as_device(Open(1));
-  small->rx_lock.Lock();
-  const uint32_t capacity = small->rx_capacity;
-  small->rx_lock.Unlock();
-  EXPECT_EQ(capacity, 63488u);
 }
 
 }  // namespace
