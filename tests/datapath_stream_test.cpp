@@ -13,12 +13,6 @@ constexpr uint32_t kCapacity64 = 63488, kCapacity512 = 65280;
 
 class Stream : public OpenChipTest {
  protected:
-  // Fills the ring until exactly `room` bytes are free.
-  void FillRingLeaving(uint32_t capacity, uint32_t room) {
-    ASSERT_TRUE(Deliver(chip_, 0, Pattern(capacity - room)));
-    ASSERT_TRUE(Eventually([&] { return Queued(handle_) == capacity - room; }));
-  }
-
   // Streams a few MiB while the application reads in random sizes, pausing
   // now and then until the ring is full, so that the reader keeps running
   // into a full ring, single-packet reads and held-back payload.
@@ -86,7 +80,8 @@ TEST_F(Stream, TransferLengthFollowsTheRoomInWholePackets) {
     SCOPED_TRACE(testing::Message() << row.packet << "-byte packets, room " << row.room);
     if (row.packet != packet) Reopen(packet = row.packet);
     ASSERT_EQ(KX_Purge(handle_, KX_PURGE_RX), KX_OK);
-    FillRingLeaving(row.capacity, row.room);
+    ASSERT_TRUE(Deliver(chip_, 0, Pattern(row.capacity - row.room)));
+    ASSERT_TRUE(Eventually([&] { return Queued(handle_) == row.capacity - row.room; }));
     vexa_sim_log_clear();
     // Idle reads end with a status packet every latency period (16 ms).
     ASSERT_TRUE(Eventually([] { return BulkSizes(VEXA_SIM_LOG_BULK_IN).size() >= 3; }));
@@ -141,10 +136,7 @@ TEST_F(Stream, ReceivePurgeDropsHeldBackPayloadToo) {
     SCOPED_TRACE(testing::Message() << row.packet << "-byte packets, channel " << row.channel);
     CloseAll();
     vexa_sim_reset();
-    vexa_sim_chip_config config = {};
-    config.interfaces = row.interfaces;
-    config.max_packet_size = row.packet;
-    chip_ = AddChip(config);
+    chip_ = AddChip({0, 0, 0, nullptr, nullptr, nullptr, row.interfaces, row.packet, 0, 0});
     handle_ = Open(row.channel);
     ASSERT_NE(handle_, nullptr);
     const auto old = Pattern(row.capacity + 3 * static_cast<uint32_t>(row.packet), 5);

@@ -21,23 +21,13 @@ class Discovery : public SimTest {
               expected);
     return text;
   }
-  int AddIds(uint16_t vendor, uint16_t product, const char *serial = "X1") {
-    vexa_sim_chip_config config = {};
-    config.id_vendor = vendor;
-    config.id_product = product;
-    config.serial = serial;
-    return AddChip(config);
-  }
 };
 
 // The built-in table takes the known pairs and one user row, which a pair of
 // zeros leaves alone and which keeps 16 bits of each id.
 TEST_F(Discovery, BuiltInTableAndTheUserRow) {
-  AddIds(0x0403, 0x6010);
-  AddIds(0x0403, 0x6011);
-  AddIds(0x15D6, 0x0001);
-  AddIds(0x1234, 0x5678);
-  AddIds(0x0403, 0x6001);
+  const uint16_t ids[][2] = {{0x0403, 0x6010}, {0x0403, 0x6011}, {0x15D6, 0x0001}, {0x1234, 0x5678}, {0x0403, 0x6001}};
+  for (const auto &id : ids) AddChip({id[0], id[1], 0, "X1", nullptr, nullptr, 0, 0, 0, 0});
   EXPECT_EQ(Count(), 3u);
   const struct {
     uint32_t set_vendor, set_product, vendor, product, count;
@@ -56,12 +46,7 @@ TEST_F(Discovery, BuiltInTableAndTheUserRow) {
 }
 
 TEST_F(Discovery, FourInterfacesGetLettersAToD) {
-  vexa_sim_chip_config config = {};
-  config.id_product = 0x6010;
-  config.bcd_device = 0x0500;
-  config.serial = "Q4";
-  config.interfaces = 4;
-  AddChip(config);
+  AddChip({0, 0x6010, 0x0500, "Q4", nullptr, nullptr, 4, 0, 0, 0});
   EXPECT_EQ(Count(), 4u);
   EXPECT_EQ(ByIndex(2, KX_MATCH_SERIAL), "Q4 C");
   EXPECT_EQ(ByIndex(3, KX_MATCH_SERIAL), "Q4 D");
