@@ -286,12 +286,11 @@ void UsbfsEmulation::Plug(int chip) {
   node->handler = umockdev_ioctl_base_new();
   g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(OnIoctl), node.get());
   g_signal_connect(node->handler, "handle-read", G_CALLBACK(OnRead), node.get());
-  // The handler comes first: the node is a socket that umockdev serves.
+  // The handler comes first: the node is a socket that umockdev serves. libusb
+  // 0.1 looks at the node only, so the device needs no sysfs attributes.
   GError *error = nullptr;
-  std::string text = "P: " + node->devpath + "\nN: " + std::string(devnode + 5) + "=";
-  for (uint8_t byte : node->descriptors) text += "0123456789ABCDEF"[byte >> 4], text += "0123456789ABCDEF"[byte & 15];
-  text += "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=" + std::string(devnode) +
-          "\nA: busnum=1\nA: devnum=" + std::to_string(node->devnum) + "\nA: dev=189:" + std::to_string(node->devnum - 1) + "\n";
+  const std::string text = "P: " + node->devpath + "\nN: " + std::string(devnode + 5) +
+                           "\nE: SUBSYSTEM=usb\nE: DEVNAME=" + std::string(devnode) + "\n";
   if (!umockdev_testbed_attach_ioctl(testbed_, devnode, node->handler, &error) ||
       !umockdev_testbed_add_from_string(testbed_, text.c_str(), &error)) {
     const std::string message = error ? error->message : "unknown error";
