@@ -4,6 +4,7 @@
 // the status fields hold what the last packet said.
 #include <pthread.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -70,22 +71,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint32_t length = in.Word() % 4097;
     transfer.resize(length);
     for (uint32_t k = 0; k < length; ++k) transfer[k] = in.Byte();
-    uint32_t payload = 0;
+    std::vector<uint8_t> payload;
     for (uint32_t at = 0; at < length; at += packet) {
-      const uint32_t n = length - at < packet ? length - at : packet;
-      if (n > 2) payload += n - 2;
-    }
-    // The reader thread never hands over more than the ring has room for.
-    device.rx_lock.Lock();
-    const uint32_t room = device.rx_free;
-    device.rx_lock.Unlock();
-    if (payload > room) record.Drain(&received, kRingBytes);
-    for (uint32_t at = 0; at < length; at += packet) {
-      const uint32_t n = length - at < packet ? length - at : packet;
+      const uint32_t n = std::min(length - at, packet);
       modem = transfer[at] & 0xF0;
       if (n >= 2) line = transfer[at + 1];
-      if (n > 2) expected.insert(expected.end(), &transfer[at + 2], &transfer[at + n]);
+      if (n > 2) payload.insert(payload.end(), &transfer[at + 2], &transfer[at + n]);
     }
+    // The reader thread never hands over more than the ring has room for
+    // (one thread here: no lock needed to look).
+    if (payload.size() > device.rx_free) record.Drain(&received, kRingBytes);
+    expected.insert(expected.end(), payload.begin(), payload.end());
     ProcessBulkInData(&device, transfer.data(), static_cast<int>(length));
     if (modem >= 0) FUZZ_CHECK(device.modem_status.load() == modem);
     if (line >= 0) FUZZ_CHECK(device.line_status.load() == line);

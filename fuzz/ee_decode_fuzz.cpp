@@ -21,18 +21,14 @@ Target targets[3];
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   vexa_sim_reset();
-  const char *serials[3] = {"EE0", "EE1", "EE2"}, *channels[3] = {"EE0", "EE1 A", "EE2 B"};
-  for (int k = 0; k < 3; ++k) {
-    vexa_sim_chip_config config = {};
-    config.interfaces = k == 0 ? 1 : 2;
-    config.serial = serials[k];
-    config.product = "Decode";
-    config.eeprom_words = targets[k].words = k == 2 ? 256 : 64;
-    targets[k].chip = vexa_sim_add_chip(&config);
-  }
+  FUZZ_CHECK(vexa_sim_add_chips_from_text("r4,serial=EE0;dual,serial=EE1,eeprom=64;dual,serial=EE2,eeprom=256") == 3);
+  const char *channels[3] = {"EE0", "EE1 A", "EE2 B"};
   uint32_t count = 0;
   KX_ListDevices(&count, nullptr, KX_LIST_COUNT);
-  for (int k = 0; k < 3; ++k) FUZZ_CHECK(KX_OpenEx(channels[k], KX_MATCH_SERIAL, &targets[k].handle) == KX_OK);
+  for (int k = 0; k < 3; ++k) {
+    targets[k] = {k, k == 2 ? 256 : 64, nullptr};
+    FUZZ_CHECK(KX_OpenEx(channels[k], KX_MATCH_SERIAL, &targets[k].handle) == KX_OK);
+  }
   return 0;
 }
 
@@ -46,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     vexa_sim_eeprom_set(target.chip, static_cast<unsigned>(address), word);
   }
 
-  Guarded<64> manufacturer, prefix, description, serial;
+  Guarded<64> buffers[4];  // manufacturer, its prefix, description, serial number
   KX_PROGRAM_DATA record = {};
   const bool legacy = mode & 0x40;
   if (!legacy) record.marker_ones = 0xFFFFFFFFu;
@@ -55,15 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                       legacy ? &old.manufacturer_id : &record.manufacturer_id,
                       legacy ? &old.description : &record.description,
                       legacy ? &old.serial_number : &record.serial_number};
-  Guarded<64> *buffers[4] = {&manufacturer, &prefix, &description, &serial};
   // A null text pointer asks for that text to be skipped.
-  for (int k = 0; k < 4; ++k) *texts[k] = (mode >> (k + 2)) & 1 ? nullptr : buffers[k]->text();
+  for (int k = 0; k < 4; ++k) *texts[k] = (mode >> (k + 2)) & 1 ? nullptr : buffers[k].text();
   void *argument = legacy ? static_cast<void *>(&old) : static_cast<void *>(&record);
   const KX_STATUS status = KX_EE_Read(target.handle, static_cast<KX_PROGRAM_DATA *>(argument));
   FUZZ_CHECK(status == KX_OK || status == KX_ERR_EE_ABSENT || status == KX_ERR_EE_BLANK);
   for (int k = 0; k < 4; ++k) {
-    FUZZ_CHECK(buffers[k]->Intact());
-    if (status == KX_OK && *texts[k]) FUZZ_CHECK(buffers[k]->Terminated());
+    FUZZ_CHECK(buffers[k].Intact());
+    if (status == KX_OK && *texts[k]) FUZZ_CHECK(buffers[k].Terminated());
   }
 
   uint32_t area = 0xFFFFFFFFu;

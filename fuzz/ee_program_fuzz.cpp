@@ -28,21 +28,11 @@ size_t TailSize(const void *record, const void *first, size_t size) {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   vexa_sim_reset();
-  const char *serials[3] = {"PG0", "PG1", "PG2"};
-  for (int k = 0; k < 3; ++k) {
-    vexa_sim_chip_config config = {};
-    config.bcd_device = k == 0 ? 0x0400 : k == 1 ? 0x0200 : 0x0500;
-    config.interfaces = k == 2 ? 2 : 1;
-    config.id_product = k == 2 ? 0x6010 : 0x6001;
-    config.serial = serials[k];
-    config.product = "Program";
-    config.eeprom_words = k == 2 ? 128 : 64;
-    vexa_sim_add_chip(&config);
-  }
+  FUZZ_CHECK(vexa_sim_add_chips_from_text("r4,serial=PG0;r2,serial=PG1;dual,serial=PG2") == 3);
+  const char *channels[3] = {"PG0", "PG1", "PG2 A"};
   uint32_t count = 0;
   KX_ListDevices(&count, nullptr, KX_LIST_COUNT);
-  for (int k = 0; k < 3; ++k)
-    FUZZ_CHECK(KX_OpenEx(k == 2 ? "PG2 A" : serials[k], KX_MATCH_SERIAL, &handles[k]) == KX_OK);
+  for (int k = 0; k < 3; ++k) FUZZ_CHECK(KX_OpenEx(channels[k], KX_MATCH_SERIAL, &handles[k]) == KX_OK);
   return 0;
 }
 
@@ -87,10 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Guarded<64> manufacturer, prefix, description, serial;
   KX_PROGRAM_DATA back = {};
   back.marker_ones = 0xFFFFFFFFu;
-  back.manufacturer = manufacturer.text();
-  back.manufacturer_id = prefix.text();
-  back.description = description.text();
-  back.serial_number = serial.text();
+  back.manufacturer = manufacturer.text(), back.manufacturer_id = prefix.text();
+  back.description = description.text(), back.serial_number = serial.text();
   const KX_STATUS read = KX_EE_Read(handle, &back);
   // The vendor word doubles as the marker of an absent or erased configuration.
   if (record.vendor_id == 0x0000 || record.vendor_id == 0xFFFF) {

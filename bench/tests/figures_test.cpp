@@ -54,10 +54,8 @@ TEST(Results, MediansWinNamesLoseTheirSettingsAndAFailedRepetitionStays) {
 TEST(Figures, GoalsAreMetOnlyByMeasuredFiguresOnTheRightSide) {
   auto two = [](double measured, double baseline, bool failed = false) {
     Results results;
-    results["lib"].values["v"] = measured;
+    results["lib"] = {{{"v", measured}}, failed, "boom"};
     results["base"].values["v"] = baseline;
-    results["lib"].error = failed;
-    results["lib"].error_message = "boom";
     return results;
   };
   const struct {
@@ -73,13 +71,8 @@ TEST(Figures, GoalsAreMetOnlyByMeasuredFiguresOnTheRightSide) {
       {Goal::RatioAtLeast, 0.5, 5, 0, false, "no (no baseline)"}, {Goal::RatioAtLeast, 0.5, 1, 1, true, "no (failed)"},
   };
   for (const auto &row : rows) {
-    Figure figure;
-    figure.title = "t";
-    figure.measured = {"lib", "v"};
-    figure.baseline = {"base", "v"};
-    figure.unit = Unit::BytesPerSecond;
-    figure.goal = row.goal;
-    figure.limit = row.limit;
+    const Figure figure{"t", {"lib", "v"}, {"base", "v"}, Unit::BytesPerSecond, row.goal, row.limit, "", {},
+                        Unit::Seconds};
     EXPECT_EQ(Evaluate(figure, two(row.measured, row.baseline, row.failed)).met, row.met)
         << row.measured << " against " << row.baseline << " limit " << row.limit;
     EXPECT_TRUE(!row.failed || Evaluate(figure, Results{}).met == "no (not measured)");
@@ -87,11 +80,8 @@ TEST(Figures, GoalsAreMetOnlyByMeasuredFiguresOnTheRightSide) {
 }
 
 TEST(Figures, RowsShowTheExtraValueAndTheTableHasOneRowPerFigure) {
-  Figure figure;
-  figure.title = "EEPROM";
-  figure.measured = {"e", "transfers"};
-  figure.baseline = {"e", "words"};
-  figure.extra = {"e", "seconds"};
+  const Figure figure{"EEPROM", {"e", "transfers"}, {"e", "words"}, Unit::Count, Goal::None, 0, "",
+                      {"e", "seconds"}, Unit::Seconds};
   Results results;
   results["e"].values = {{"transfers", 129}, {"words", 64}, {"seconds", 0.0000075}};
   const Row row = Evaluate(figure, results);

@@ -55,9 +55,6 @@ class Sim:
     def set_status(self, modem, chip=0, channel=0):
         _sim.vexa_sim_set_status(chip, channel, c_uint8(modem), c_uint8(0x60))
 
-    def loopback(self, chip=0, channel=0):
-        _sim.vexa_sim_set_loopback(chip, channel, 1)
-
     def state(self, chip=0, channel=0):
         state = ChannelState()
         assert _sim.vexa_sim_get_state(chip, channel, ctypes.byref(state)) == 0

@@ -25,16 +25,11 @@ def test_listing_names_every_channel_with_its_identity(sim):
 
 
 @pytest.mark.parametrize("selector, expected", [
-    (dict(index=1), "VX2001 B"),
-    (dict(serial="VX2001 B"), "VX2001 B"),
-    (dict(serial="VX2001"), "VX2001 A"),
-    (dict(description="Solo"), "VS0001"),
-    (dict(index=3), vexa.NotFoundError),
-    (dict(index=-1), vexa.NotFoundError),
-    (dict(serial="NOPE"), vexa.NotFoundError),
-    (dict(serial="VX2001 C"), vexa.NotOpenedError),
-    (dict(), ValueError),
-    (dict(index=0, serial="VX2001"), ValueError),
+    (dict(index=1), "VX2001 B"), (dict(serial="VX2001 B"), "VX2001 B"),
+    (dict(serial="VX2001"), "VX2001 A"), (dict(description="Solo"), "VS0001"),
+    (dict(index=3), vexa.NotFoundError), (dict(index=-1), vexa.NotFoundError),
+    (dict(serial="NOPE"), vexa.NotFoundError), (dict(serial="VX2001 C"), vexa.NotOpenedError),
+    (dict(), ValueError), (dict(index=0, serial="VX2001"), ValueError),
 ])
 def test_open_by_each_selector(sim, selector, expected):
     sim.add(DUAL_AND_SINGLE)
@@ -79,10 +74,9 @@ def test_read_time_outs(sim, ch, monkeypatch, into_result, queued, size, timeout
                         max_s):
     if not into_result:  # the copying path of interpreters other than CPython
         monkeypatch.setattr(vexa.channel, "_new_bytes", None)
-    if queued:
-        sim.queue_rx(queued)
-        while ch.in_waiting < len(queued):
-            time.sleep(0.005)
+    sim.queue_rx(queued)
+    while ch.in_waiting < len(queued):
+        time.sleep(0.005)
     began = time.monotonic()
     assert ch.read(size, timeout=timeout) == expected
     assert min_s <= time.monotonic() - began <= max_s
@@ -129,11 +123,8 @@ def test_configure_reaches_the_chip(sim, ch):
 
 
 @pytest.mark.parametrize("settings, error", [
-    (dict(bytesize=6), ValueError),
-    (dict(stopbits=1.5), ValueError),
-    (dict(baudrate=0), ValueError),
-    (dict(parity=9), ValueError),
-    (dict(baudrate=50_000_000), vexa.ParameterError),
+    (dict(bytesize=6), ValueError), (dict(stopbits=1.5), ValueError), (dict(baudrate=0), ValueError),
+    (dict(parity=9), ValueError), (dict(baudrate=50_000_000), vexa.ParameterError),
 ])
 def test_configure_refuses_what_the_chip_cannot_do(sim, ch, settings, error):
     with pytest.raises(error):

@@ -4,7 +4,7 @@
 // difference is a place where the simulator's picture of libusb is wrong.
 #include <gtest/gtest.h>
 
-#include <future>
+#include <atomic>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -95,14 +95,13 @@ TEST_F(Scenario, ListsAndOpensByIndexSerialAndDescription) {
   EXPECT_EQ(Listed(d200 + 1, KX_MATCH_DESCRIPTION), "Dual Probe B");
   EXPECT_EQ(Listed(3, KX_MATCH_SERIAL), "status " + std::to_string(KX_ERR_NOT_FOUND));
 
-  KX_HANDLE by_index = Open(d200 + 1);
+  Open(d200 + 1);
   EXPECT_EQ(State(dual, 1).claimed, 1);
   EXPECT_EQ(State(dual, 0).claimed, 0);
-  KX_HANDLE by_serial = OpenBy("S100", KX_MATCH_SERIAL);
+  OpenBy("S100", KX_MATCH_SERIAL);
   EXPECT_EQ(State(single, 0).claimed, 1);
-  KX_HANDLE by_description = OpenBy("Dual Probe A", KX_MATCH_DESCRIPTION);
+  OpenBy("Dual Probe A", KX_MATCH_DESCRIPTION);
   EXPECT_EQ(State(dual, 0).claimed, 1);
-  ASSERT_TRUE(by_index && by_serial && by_description);
 
   KX_HANDLE none = nullptr;
   EXPECT_EQ(KX_OpenEx("X999", KX_MATCH_SERIAL, &none), KX_ERR_NOT_FOUND);
@@ -113,24 +112,19 @@ TEST_F(Scenario, ListsAndOpensByIndexSerialAndDescription) {
 TEST_F(Scenario, ClaimConflictsAndKernelDriver) {
   int chip = Attach(2, "D300", "Dual");
   ASSERT_EQ(Count(), 2u);
-  KX_HANDLE first = Open(0);
-  KX_HANDLE again = nullptr;
+  KX_HANDLE first = Open(0), again = nullptr;
   // Held through another handle (another file descriptor): never taken over.
   EXPECT_EQ(KX_Open(0, &again), KX_ERR_NOT_OPENED);
   EXPECT_EQ(KX_OpenEx("D300 A", KX_MATCH_SERIAL, &again), KX_ERR_NOT_OPENED);
   KX_HANDLE other = Open(1);
-  ASSERT_TRUE(first && other);
   Close(first);
   EXPECT_EQ(State(chip, 0).claimed, 0);
-  KX_HANDLE reopened = Open(0);
-  EXPECT_NE(reopened, nullptr);
-  Close(reopened);
+  Close(Open(0));
   Close(other);
 
   // A kernel driver on the interface is detached, and the claim then succeeds.
   ASSERT_EQ(vexa_sim_set_kernel_driver(chip, 1, "serial_port"), 0);
-  KX_HANDLE taken = Open(1);
-  EXPECT_NE(taken, nullptr);
+  Open(1);
   EXPECT_EQ(State(chip, 1).claimed, 1);
 }
 
@@ -228,23 +222,15 @@ TEST_F(Scenario, UnplugWhileReadingAndWriting) {
     char buffer[16];
     read_status = KX_Read(handle, buffer, sizeof buffer, &read_count);
   });
-  std::promise<void> writing;  // kept once a few writes went through, or the writer stopped
+  std::atomic<int> writes{0};  // past 2: a few writes went through, or the writer stopped
   KX_STATUS write_status = KX_OK;
   std::thread writer([&] {
-    bool told = false;
+    uint32_t written = 0;
     // Bounded: the device is gone long before this many writes.
-    for (int i = 0; i < 100000; ++i) {
-      uint32_t written = 0;
-      write_status = KX_Write(handle, "ping", 4, &written);
-      if (write_status != KX_OK) break;
-      if (i == 2) {
-        writing.set_value();
-        told = true;
-      }
-    }
-    if (!told) writing.set_value();
+    for (int i = 0; i < 100000 && (write_status = KX_Write(handle, "ping", 4, &written)) == KX_OK; ++i) ++writes;
+    writes = 3;
   });
-  writing.get_future().wait();
+  while (writes < 3) std::this_thread::yield();
   Backend().Unplug(chip);
   writer.join();
   reader.join();

@@ -40,7 +40,6 @@ DataRef Resolve(UMockdevIoctlData *parent, size_t offset, size_t length) {
 // stay with umockdev's client memory and are written back when reaped.
 struct Urb {
   DataRef urb, buffer;
-  uintptr_t client_address = 0;
   int endpoint = 0;
   vexa_sim::BulkIn transfer;
 
@@ -113,7 +112,6 @@ Outcome SubmitUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
   urb->urb = Resolve(arg, 0, sizeof(usbdevfs_urb));
   if (!urb->urb) return Return(-EFAULT);
   const usbdevfs_urb header = *As<usbdevfs_urb>(urb->urb);
-  urb->client_address = *reinterpret_cast<uintptr_t *>(arg->data);
   if (header.type != USBDEVFS_URB_TYPE_BULK || header.buffer_length < 0) return Return(-EINVAL);
   const bool in = (header.endpoint & USB_ENDPOINT_IN) != 0;
   urb->endpoint = header.endpoint;
@@ -167,27 +165,11 @@ Outcome ReapUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
   return outcome;
 }
 
-Outcome DiscardUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
-  const uintptr_t address = *reinterpret_cast<uintptr_t *>(arg->data);
-  std::lock_guard<std::mutex> model(vexa_sim::sim().mutex);
-  if (!LiveChip(node)) return Return(-ENODEV);
-  for (auto it = client.pending.begin(); it != client.pending.end(); ++it) {
-    if ((*it)->client_address != address) continue;
-    // What the chip had already sent into the URB is lost with it.
-    Urb &urb = **it;
-    urb.Complete(urb.transfer.got, -ECONNRESET);
-    vexa_sim::log_bulk(VEXA_SIM_LOG_BULK_IN, node.chip, urb.endpoint, urb.transfer.size, -ECONNRESET);
-    client.completed.push_back(std::move(*it));
-    client.pending.erase(it);
-    return Return(0);
-  }
-  return Return(-EINVAL);
-}
-
 Outcome Dispatch(Node &node, Client &client, unsigned long request, UMockdevIoctlData *arg) {
-  if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) return ReapUrb(node, client, arg);
+  // libusb 0.1 polls for completions; it discards a URB (and then waits for
+  // it) only when a transfer times out, which no scenario lets happen.
+  if (request == USBDEVFS_REAPURBNDELAY) return ReapUrb(node, client, arg);
   if (request == USBDEVFS_SUBMITURB) return SubmitUrb(node, client, arg);
-  if (request == USBDEVFS_DISCARDURB) return DiscardUrb(node, client, arg);
   // The rest take a structure by pointer (and a control transfer its data).
   const size_t size = request == USBDEVFS_CONTROL       ? sizeof(usbdevfs_ctrltransfer)
                       : request == USBDEVFS_IOCTL       ? sizeof(usbdevfs_ioctl)
@@ -273,22 +255,6 @@ gboolean OnRead(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer user_
   return TRUE;
 }
 
-// A closed file descriptor gives up its claims, as usbfs releases them.
-void OnVanished(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer user_data) {
-  Node &node = *static_cast<Node *>(user_data);
-  std::unique_ptr<Client> gone;  // its URBs are let go outside the lock
-  std::lock_guard<std::mutex> lock(g_mutex);
-  auto it = node.clients.find(client);
-  if (it == node.clients.end()) return;
-  {
-    std::lock_guard<std::mutex> model(vexa_sim::sim().mutex);
-    vexa_sim::Chip *chip = node.removed ? nullptr : vexa_sim::find_chip(node.chip);
-    if (chip) vexa_sim::release_claims(*chip, it->second.get());
-  }
-  gone = std::move(it->second);
-  node.clients.erase(it);
-}
-
 }  // namespace
 
 UsbfsEmulation::UsbfsEmulation() : testbed_(umockdev_testbed_new()) {
@@ -320,13 +286,11 @@ void UsbfsEmulation::Plug(int chip) {
   node->handler = umockdev_ioctl_base_new();
   g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(OnIoctl), node.get());
   g_signal_connect(node->handler, "handle-read", G_CALLBACK(OnRead), node.get());
-  g_signal_connect(node->handler, "client-vanished", G_CALLBACK(OnVanished), node.get());
-  // The handler comes first: the node is a socket that umockdev serves.
+  // The handler comes first: the node is a socket that umockdev serves. libusb
+  // 0.1 looks at the node only, so the device needs no sysfs attributes.
   GError *error = nullptr;
-  std::string text = "P: " + node->devpath + "\nN: " + std::string(devnode + 5) + "=";
-  for (uint8_t byte : node->descriptors) text += "0123456789ABCDEF"[byte >> 4], text += "0123456789ABCDEF"[byte & 15];
-  text += "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=" + std::string(devnode) +
-          "\nA: busnum=1\nA: devnum=" + std::to_string(node->devnum) + "\nA: dev=189:" + std::to_string(node->devnum - 1) + "\n";
+  const std::string text = "P: " + node->devpath + "\nN: " + std::string(devnode + 5) +
+                           "\nE: SUBSYSTEM=usb\nE: DEVNAME=" + std::string(devnode) + "\n";
   if (!umockdev_testbed_attach_ioctl(testbed_, devnode, node->handler, &error) ||
       !umockdev_testbed_add_from_string(testbed_, text.c_str(), &error)) {
     const std::string message = error ? error->message : "unknown error";
