@@ -92,10 +92,12 @@ TEST_F(Concurrent, SecondReadBesideAWaitingOneIsRefused) {
   ASSERT_EQ(KX_SetTimeouts(handle_, 3000, 0), KX_OK);
   auto waiting = std::async(std::launch::async, [&] { return KX_Read(handle_, first.data(), 300, &first_got); });
   std::this_thread::sleep_for(milliseconds(100));
-  ASSERT_EQ(KX_SetTimeouts(handle_, 100, 0), KX_OK);
+  // Refused at once, not after waiting out its own time-out: the margin
+  // between the two is wide enough for a loaded machine.
+  ASSERT_EQ(KX_SetTimeouts(handle_, 1500, 0), KX_OK);
   const Clock::time_point start = Clock::now();
   EXPECT_EQ(Within(2000, [&] { return KX_Read(handle_, second.data(), 10, &second_got); }), KX_ERR_OTHER);
-  EXPECT_LT(Clock::now() - start, milliseconds(50));
+  EXPECT_LT(Clock::now() - start, milliseconds(1000));
   EXPECT_EQ(second_got, 77u);
   EXPECT_EQ(second, std::vector<uint8_t>(10, 0xEE));
 
