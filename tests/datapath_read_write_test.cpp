@@ -65,7 +65,7 @@ TEST_F(ReadWrite, ReceivePurgeEndsAWaitingReadWithWhatArrived) {
 
 // Writes go out in transfers of at most 4096 bytes straight from the
 // caller's buffer; a failed transfer ends the write without a count, a short
-// one shows only in the count, and counts of 2^31 and up stay unsigned (their
+// one (even one that took nothing) shows only in the count, and counts of 2^31 and up stay unsigned (their
 // first transfer fails, so only 4096 bytes of the buffer are touched).
 TEST_F(ReadWrite, WritesGoOutIn4096ByteTransfers) {
   const auto data = Pattern(10000);
@@ -76,6 +76,7 @@ TEST_F(ReadWrite, WritesGoOutIn4096ByteTransfers) {
     uint32_t written;  // 77: left alone
     std::vector<int> transfers;
     size_t captured;
+    int fault_result = -EIO;
   } rows[] = {
       {0, 0, -1, KX_OK, 77, {}, 0},
       {4096, 0, -1, KX_OK, 4096, {4096}, 4096},
@@ -83,6 +84,7 @@ TEST_F(ReadWrite, WritesGoOutIn4096ByteTransfers) {
       {10000, 0, -1, KX_OK, 10000, {4096, 4096, 1808}, 10000},
       {10000, 1000, -1, KX_OK, 3000, {4096, 4096, 1808}, 3000},
       {10000, 0, 1, KX_ERR_WRITE, 77, {4096, 4096}, 4096},
+      {4096, 0, 0, KX_OK, 0, {4096}, 0, 0},
       {0x80000000u, 0, 0, KX_ERR_WRITE, 77, {4096}, 0},
       {0xFFFFFFFFu, 0, 0, KX_ERR_WRITE, 77, {4096}, 0},
   };
@@ -92,7 +94,7 @@ TEST_F(ReadWrite, WritesGoOutIn4096ByteTransfers) {
     vexa_sim_log_clear();
     as_device(handle_)->last_error_text.store(nullptr);
     ASSERT_EQ(vexa_sim_set_write_limit(chip_, 0, row.limit), 0);
-    if (row.fault_skip >= 0) Inject(Fault(VEXA_SIM_FAULT_BULK_WRITE, -EIO, chip_, -1, row.fault_skip, 1));
+    if (row.fault_skip >= 0) Inject(Fault(VEXA_SIM_FAULT_BULK_WRITE, row.fault_result, chip_, -1, row.fault_skip, 1));
     uint32_t written = 77;
     EXPECT_EQ(KX_Write(handle_, data.data(), row.n, &written), row.status);
     EXPECT_EQ(written, row.written);
