@@ -44,6 +44,7 @@ std::shared_ptr<Chip> make_chip(const vexa_sim_chip_config &config) {
   // A fresh part reads erased.
   chip->eeprom.assign(static_cast<size_t>(config.eeprom_words), 0xFFFF);
   chip->eeprom_no_wrap = config.eeprom_no_wrap != 0;
+  chip->no_configuration = config.no_configuration != 0;
   chip->channels.resize(static_cast<size_t>(chip->interfaces));
   for (Channel &channel : chip->channels) channel.state.latency_timer = 16;
   return chip;

@@ -17,7 +17,7 @@ void fill_device_descriptor(const Chip &chip, struct usb_device_descriptor *d) {
   d->iManufacturer = chip.manufacturer ? kStringIndexManufacturer : 0;
   d->iProduct = chip.product ? kStringIndexProduct : 0;
   d->iSerialNumber = chip.serial ? kStringIndexSerial : 0;
-  d->bNumConfigurations = 1;
+  d->bNumConfigurations = chip.no_configuration ? 0 : 1;
 }
 
 namespace {

@@ -11,6 +11,8 @@ struct usb_device *build_device_entry(const Chip &chip, struct usb_bus *bus, uns
   device->bus = bus;
   device->devnum = static_cast<uint8_t>(devnum);
   fill_device_descriptor(chip, &device->descriptor);
+  // libusb 0.1 reads no configuration of a device that reports none.
+  if (chip.no_configuration) return device;
 
   auto *config = new usb_config_descriptor[1]();
   config->bLength = USB_DT_CONFIG_SIZE;

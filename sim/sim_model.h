@@ -64,6 +64,7 @@ struct Chip {
   std::vector<uint16_t> eeprom;  // empty: no EEPROM fitted
   std::string eeprom_file;       // where the EEPROM persists; empty: nowhere
   bool eeprom_no_wrap = false;
+  bool no_configuration = false;
   bool unplugged = false;
   struct usb_device *device = nullptr;  // entry in the bus list, null until scanned
   std::vector<Channel> channels;

@@ -34,6 +34,7 @@ typedef struct vexa_sim_chip_config {
   int max_packet_size;      /* wMaxPacketSize of the bulk endpoints, default 64 when 0 */
   int eeprom_words;         /* 64, 128 or 256; 0 = no EEPROM (reads 0x0000, writes ignored) */
   int eeprom_no_wrap;       /* 1: addresses beyond the part are ignored (reads 0xFFFF) instead of wrapping */
+  int no_configuration;     /* 1: reports no configuration (bNumConfigurations 0; libusb leaves config null) */
 } vexa_sim_chip_config;
 
 /* Removes every chip, fault and log entry and forgets the bus list, as if the

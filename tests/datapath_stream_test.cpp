@@ -136,7 +136,7 @@ TEST_F(Stream, ReceivePurgeDropsHeldBackPayloadToo) {
     SCOPED_TRACE(testing::Message() << row.packet << "-byte packets, channel " << row.channel);
     CloseAll();
     vexa_sim_reset();
-    chip_ = AddChip({0, 0, 0, nullptr, nullptr, nullptr, row.interfaces, row.packet, 0, 0});
+    chip_ = AddChip({0, 0, 0, nullptr, nullptr, nullptr, row.interfaces, row.packet, 0, 0, 0});
     handle_ = Open(row.channel);
     ASSERT_NE(handle_, nullptr);
     const auto old = Pattern(row.capacity + 3 * static_cast<uint32_t>(row.packet), 5);

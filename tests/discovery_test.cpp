@@ -27,7 +27,7 @@ class Discovery : public SimTest {
 // zeros leaves alone and which keeps 16 bits of each id.
 TEST_F(Discovery, BuiltInTableAndTheUserRow) {
   const uint16_t ids[][2] = {{0x0403, 0x6010}, {0x0403, 0x6011}, {0x15D6, 0x0001}, {0x1234, 0x5678}, {0x0403, 0x6001}};
-  for (const auto &id : ids) AddChip({id[0], id[1], 0, "X1", nullptr, nullptr, 0, 0, 0, 0});
+  for (const auto &id : ids) AddChip({id[0], id[1], 0, "X1", nullptr, nullptr, 0, 0, 0, 0, 0});
   EXPECT_EQ(Count(), 3u);
   const struct {
     uint32_t set_vendor, set_product, vendor, product, count;
@@ -46,7 +46,7 @@ TEST_F(Discovery, BuiltInTableAndTheUserRow) {
 }
 
 TEST_F(Discovery, FourInterfacesGetLettersAToD) {
-  AddChip({0, 0x6010, 0x0500, "Q4", nullptr, nullptr, 4, 0, 0, 0});
+  AddChip({0, 0x6010, 0x0500, "Q4", nullptr, nullptr, 4, 0, 0, 0, 0});
   EXPECT_EQ(Count(), 4u);
   EXPECT_EQ(ByIndex(2, KX_MATCH_SERIAL), "Q4 C");
   EXPECT_EQ(ByIndex(3, KX_MATCH_SERIAL), "Q4 D");

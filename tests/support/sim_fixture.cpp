@@ -26,11 +26,11 @@ int SimTest::AddChip(const vexa_sim_chip_config &config) {
 
 int SimTest::AddSingle(const char *serial, const char *description, uint16_t bcd, int packet,
                        int eeprom_words) {
-  return AddChip({0, 0, bcd, serial, description, nullptr, 1, packet, eeprom_words, 0});
+  return AddChip({0, 0, bcd, serial, description, nullptr, 1, packet, eeprom_words, 0, 0});
 }
 
 int SimTest::AddDual(const char *serial, const char *description, int packet, int eeprom_words) {
-  return AddChip({0, 0x6010, 0x0500, serial, description, nullptr, 2, packet, eeprom_words, 0});
+  return AddChip({0, 0x6010, 0x0500, serial, description, nullptr, 2, packet, eeprom_words, 0, 0});
 }
 
 KX_HANDLE SimTest::Open(int index) {

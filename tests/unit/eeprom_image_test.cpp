@@ -98,6 +98,10 @@ TEST(EeImage, UserAreaOfForeignContents) {
   // All zero: empty strings at offset 0, the area starts at word 1.
   EXPECT_EQ(image.GetUserAreaOffset(), 1);
   EXPECT_EQ(image.GetUserAreaSize(), 62);
+  // Lengths that lead back to the image's first word make it the options word.
+  image.image[0] = 2;
+  image.image[2] = 0xFE;
+  EXPECT_EQ(image.GetOptions(), 2);
   // All 0xFF: the length bytes are -1 and put the area past the checksum.
   std::memset(image.image, 0xFF, sizeof image.image);
   image.serial_string_offset = 0x7F;

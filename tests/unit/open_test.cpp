@@ -104,7 +104,12 @@ TEST_F(Opening, DevicesWithoutTheStringDoNotMatch) {
 TEST_F(Opening, FailureRowsReleaseEverything) {
   const int chip = AddDual("AB12", "Dual");
   AddSingle("TINY", "Tiny", 0x0400, 2);
+  vexa_sim_chip_config bare{};
+  bare.serial = "BARE";
+  bare.no_configuration = 1;
+  AddChip(bare);
   ExpectOpenFails(2, nullptr, KX_ERR_NOT_OPENED);  // packets too small for the status bytes
+  ExpectOpenFails(0, "BARE", KX_ERR_NOT_OPENED);   // no descriptors to take a packet size from
   Inject(Fault(VEXA_SIM_FAULT_OPEN, 0));
   ExpectOpenFails(0, nullptr, KX_ERR_NOT_OPENED);
   vexa_sim_clear_faults();
