@@ -113,6 +113,12 @@ long ProcessSleeps() {
   return usage.ru_nvcsw;
 }
 
+long ThreadSleeps() {
+  rusage usage;
+  getrusage(RUSAGE_THREAD, &usage);
+  return usage.ru_nvcsw;
+}
+
 double ThreadCpuSeconds() {
   timespec ts;
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);

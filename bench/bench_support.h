@@ -60,6 +60,8 @@ double ThreadCpuSeconds();
 // Times any thread of the process has blocked (voluntary context switches):
 // each one is a sleep and, later, a wake-up that the kernel charges for.
 long ProcessSleeps();
+// The same for the calling thread alone.
+long ThreadSleeps();
 void SleepFor(double seconds);
 
 }  // namespace vexa_bench

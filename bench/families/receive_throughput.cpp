@@ -21,10 +21,14 @@ size_t StreamBytes() { return ByMode<size_t>(4u << 20, 16u << 20); }
 
 // How often a thread of the process went to sleep per MiB received: every
 // sleep is a wake-up later, and those, not the copying, bound a reader that
-// waits for its data.
-void ReportSleeps(benchmark::State &state, long sleeps, size_t total) {
+// waits for its data. The application's own share (sleeps in KX_Read,
+// waiting for bytes) tells them from the reader thread's (waiting for room
+// or for the chip).
+void ReportSleeps(benchmark::State &state, long sleeps, size_t total, long application_sleeps = -1) {
   const double mib = static_cast<double>(state.iterations()) * static_cast<double>(total) / (1u << 20);
   state.counters["sleeps_per_MiB"] = mib > 0 ? static_cast<double>(sleeps) / mib : 0;
+  if (application_sleeps >= 0)
+    state.counters["app_sleeps_per_MiB"] = mib > 0 ? static_cast<double>(application_sleeps) / mib : 0;
 }
 
 // CPU time of the whole process (the reader thread included) per MiB.
@@ -55,14 +59,14 @@ void LibraryReceive(benchmark::State &state, int packet, uint32_t request, bool 
   const size_t total = StreamBytes();
   const std::vector<uint8_t> stream = Pattern().Make(0, total);
   std::vector<uint8_t> buffer(request);
-  long sleeps = 0;
+  long sleeps = 0, application_sleeps = 0;
   double cpu = 0;
   for (auto _ : state) {
     state.PauseTiming();
     ParkReader(handle);
     vexa_sim_queue_rx(chip, 0, stream.data(), stream.size());
     state.ResumeTiming();
-    const long sleeps0 = ProcessSleeps();
+    const long sleeps0 = ProcessSleeps(), application_sleeps0 = ThreadSleeps();
     const double cpu0 = ProcessCpuSeconds();
     KX_RestartInTask(handle);
     size_t received = 0;
@@ -74,6 +78,7 @@ void LibraryReceive(benchmark::State &state, int packet, uint32_t request, bool 
       if (status != KX_OK) break;
     }
     sleeps += ProcessSleeps() - sleeps0;
+    application_sleeps += ThreadSleeps() - application_sleeps0;
     cpu += ProcessCpuSeconds() - cpu0;
     if (received != total) {
       state.SkipWithError("KX_Read timed out before the whole stream arrived");
@@ -82,7 +87,7 @@ void LibraryReceive(benchmark::State &state, int packet, uint32_t request, bool 
   }
   KX_RestartInTask(handle);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * total));
-  ReportSleeps(state, sleeps, total);
+  ReportSleeps(state, sleeps, total, application_sleeps);
   ReportCpu(state, cpu, total);
 }
 

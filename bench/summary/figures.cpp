@@ -163,6 +163,9 @@ std::vector<Figure> StandardFigures() {
       figures.push_back(Throughput(title, library, baseline, 0.5, "≥ 0.5× (aim 0.8×)"));
       figures.push_back(Plain(title + ": thread sleeps per MiB", {library, "sleeps_per_MiB"},
                               {baseline, "sleeps_per_MiB"}, Unit::Count));
+      // Of those, the application's waits for bytes, as a share of all of them.
+      figures.push_back(Plain(title + ": sleeps in KX_Read per MiB (share of all)", {library, "app_sleeps_per_MiB"},
+                              {library, "sleeps_per_MiB"}, Unit::Count));
       // The same reads on a handle with an event descriptor, against the run without one.
       const std::string with_fd = "rx/library-fd/p" + p + "/r" + r;
       figures.push_back(Plain(title + ", event descriptor asked for", {with_fd, "bytes_per_second"},
