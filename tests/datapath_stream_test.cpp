@@ -1,11 +1,34 @@
 // Receive streaming through the simulated chip: integrity of a long stream,
 // transfer sizing to the ring's room, and the split packet.
+#include <atomic>
 #include <cstring>
+#include <new>
 #include <random>
 #include <string>
 #include <thread>
 
+#include "device.h"
 #include "sim_fixture.h"
+
+namespace {
+
+// While set, the reader thread cannot have its 64 KiB transfer buffer: only
+// requests of that size from threads other than the test's fail, so the
+// handle's ring (the same size, allocated by KX_Open on the test's thread)
+// is still granted.
+std::atomic<bool> starve_reader{false};
+std::thread::id test_thread;
+
+}  // namespace
+
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
+  if (size == 65536 && starve_reader.load() && std::this_thread::get_id() != test_thread) return nullptr;
+  try {
+    return ::operator new[](size);
+  } catch (const std::bad_alloc &) {
+    return nullptr;
+  }
+}
 
 namespace {
 
@@ -122,6 +145,29 @@ TEST_F(Stream, SplitPacketIsHeldBackAndStoredInOrder) {
   ASSERT_EQ(KX_Read(handle_, buffer.data() + 52, static_cast<uint32_t>(expected.size() - 52), &got), KX_OK);
   buffer.resize(expected.size());
   EXPECT_EQ(buffer, expected);
+}
+
+// Without its transfer buffer the reader works one packet at a time from a
+// small buffer of its own, and no byte is lost.
+TEST_F(Stream, ReaderWithoutItsBufferReadsOnePacketPerTransfer) {
+  CloseAll();
+  vexa_sim_reset();
+  chip_ = AddSingle("R4", "Latency timer 16 ms", 0x0400);
+  test_thread = std::this_thread::get_id();
+  starve_reader = true;
+  handle_ = Open(0);
+  ASSERT_TRUE(Eventually([&] { return as_device(handle_)->in_transfer_size.load() == 64; }));
+  starve_reader = false;
+  const std::vector<uint8_t> sent = Pattern(5000, 9);
+  vexa_sim_log_clear();
+  ASSERT_EQ(vexa_sim_queue_rx(chip_, 0, sent.data(), sent.size()), 0);
+  std::vector<uint8_t> received(sent.size());
+  uint32_t got = 0;
+  ASSERT_EQ(KX_SetTimeouts(handle_, 5000, 0), KX_OK);
+  ASSERT_EQ(KX_Read(handle_, received.data(), static_cast<uint32_t>(received.size()), &got), KX_OK);
+  EXPECT_EQ(received, sent);
+  for (int size : BulkSizes(VEXA_SIM_LOG_BULK_IN)) ASSERT_EQ(size, 64);
+  EXPECT_EQ(as_device(handle_)->transfer_timeout.load(), 5016u) << "one packet per transfer times the latency";
 }
 
 // A receive purge discards everything received before it, also the payload
