@@ -65,8 +65,9 @@ TEST_F(ReadWrite, ReceivePurgeEndsAWaitingReadWithWhatArrived) {
 
 // Writes go out in transfers of at most 4096 bytes straight from the
 // caller's buffer; a failed transfer ends the write without a count, a short
-// one (even one that took nothing) shows only in the count, and counts of 2^31 and up stay unsigned (their
-// first transfer fails, so only 4096 bytes of the buffer are touched).
+// one (even one that took nothing) shows only in the count, and counts of
+// 2^31 and up stay unsigned (their first transfer fails, so only 4096 bytes of
+// the buffer are touched).
 TEST_F(ReadWrite, WritesGoOutIn4096ByteTransfers) {
   const auto data = Pattern(10000);
   const struct {
