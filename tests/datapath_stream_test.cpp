@@ -161,11 +161,7 @@ TEST_F(Stream, ReaderWithoutItsBufferReadsOnePacketPerTransfer) {
   const std::vector<uint8_t> sent = Pattern(5000, 9);
   vexa_sim_log_clear();
   ASSERT_EQ(vexa_sim_queue_rx(chip_, 0, sent.data(), sent.size()), 0);
-  std::vector<uint8_t> received(sent.size());
-  uint32_t got = 0;
-  ASSERT_EQ(KX_SetTimeouts(handle_, 5000, 0), KX_OK);
-  ASSERT_EQ(KX_Read(handle_, received.data(), static_cast<uint32_t>(received.size()), &got), KX_OK);
-  EXPECT_EQ(received, sent);
+  EXPECT_EQ(ReadExactly(handle_, sent.size()), sent);
   for (int size : BulkSizes(VEXA_SIM_LOG_BULK_IN)) ASSERT_EQ(size, 64);
   EXPECT_EQ(as_device(handle_)->transfer_timeout.load(), 5016u) << "one packet per transfer times the latency";
 }

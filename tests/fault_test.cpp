@@ -258,11 +258,7 @@ TEST_F(FaultTest, BulkReadsFailingOrStalledForAWhileThenRecovering) {
   KX_HANDLE handle = Open(0);
   const std::vector<uint8_t> bytes = Pattern(3000, 5);
   ASSERT_EQ(vexa_sim_queue_rx(chip, 0, bytes.data(), bytes.size()), 0);
-  std::vector<uint8_t> back(bytes.size());
-  uint32_t got = 0;
-  ASSERT_EQ(KX_SetTimeouts(handle, 5000, 0), KX_OK);
-  ASSERT_EQ(KX_Read(handle, back.data(), static_cast<uint32_t>(back.size()), &got), KX_OK);
-  EXPECT_EQ(back, bytes);
+  EXPECT_EQ(ReadExactly(handle, bytes.size()), bytes);
   size_t failed = 0;
   for (const auto &entry : Log()) failed += entry.kind == VEXA_SIM_LOG_BULK_IN && entry.result == -EIO;
   EXPECT_EQ(failed, 6u);
@@ -275,8 +271,7 @@ TEST_F(FaultTest, BulkReadsFailingOrStalledForAWhileThenRecovering) {
   EXPECT_EQ(KX_GetQueueStatus(handle, &queued), KX_OK);
   EXPECT_EQ(queued, 0u);
   ASSERT_EQ(vexa_sim_set_stalled(chip, 0, 0), 0);
-  ASSERT_EQ(KX_Read(handle, back.data(), 100, &got), KX_OK);
-  EXPECT_EQ(std::memcmp(back.data(), bytes.data(), 100), 0);
+  EXPECT_EQ(ReadExactly(handle, 100), std::vector<uint8_t>(bytes.begin(), bytes.begin() + 100));
   Close(handle);
 }
 

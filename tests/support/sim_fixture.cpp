@@ -121,6 +121,15 @@ uint32_t Queued(KX_HANDLE handle) {
   return queued;
 }
 
+std::vector<uint8_t> ReadExactly(KX_HANDLE handle, size_t n) {
+  std::vector<uint8_t> buffer(n);
+  uint32_t got = 0;
+  EXPECT_EQ(KX_SetTimeouts(handle, 5000, 0), KX_OK);
+  EXPECT_EQ(KX_Read(handle, buffer.data(), static_cast<uint32_t>(n), &got), KX_OK);
+  buffer.resize(got);
+  return buffer;
+}
+
 std::vector<uint8_t> Pattern(size_t n, uint32_t seed) {
   std::vector<uint8_t> bytes(n);
   uint32_t x = seed * 2654435761u + 1;

@@ -83,6 +83,9 @@ bool Eventually(const std::function<bool()> &cond, int limit_ms = 5000);
 uint32_t Queued(KX_HANDLE handle);
 // A reproducible byte stream in which a lost, repeated or swapped byte shows.
 std::vector<uint8_t> Pattern(size_t n, uint32_t seed = 1);
+// KX_Read of n bytes with a 5 s time-out (a fault fails the test instead of
+// hanging it); returns what the read delivered.
+std::vector<uint8_t> ReadExactly(KX_HANDLE handle, size_t n);
 // The first `count` words of the chip's EEPROM.
 std::vector<uint16_t> EepromWords(int chip, unsigned count = 64);
 // A configuration record for KX_EE_Program (or, with buffers, KX_EE_Read).
