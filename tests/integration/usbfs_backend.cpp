@@ -1,67 +1,311 @@
-// The real-libusb backend: Debian's libusb 0.1 over umockdev's emulated
-// usbfs, answered by the chip model. It needs umockdev's preload library,
-// which umockdev-wrapper puts in place; without it every scenario is skipped.
+// The real-libusb backend: the kernel side of USB emulated for umockdev.
+// Device nodes under /dev/bus/usb have their read() and USBDEVFS_* ioctls
+// answered by the simulator's chip model, so that Debian's libusb 0.1 drives
+// the simulated chips as it drives hardware through usbfs. This needs
+// umockdev's preload library, which umockdev-wrapper puts in place.
+//
+// The handlers run on umockdev's one worker thread. Nodes and their clients
+// belong to it, except a node's chip id, which the test thread clears when
+// the model is reset: that is read and written under the model's mutex.
 #include <gtest/gtest.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <umockdev.h>
 
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "scenario_backend.h"
-#include "usbfs_emulation.h"
+#include "sim_model.h"
 
 namespace {
 
-class UsbfsBackend : public ScenarioBackend, public ::testing::Environment {
- public:
-  // Made at the first scenario, not while the tests are only listed.
-  // umockdev-wrapper preloads the library; umockdev's own check only tells
-  // whether a testbed exists yet.
-  UsbfsBackend &Started() {
-    const char *preload = std::getenv("LD_PRELOAD");
-    if (!started_ && preload && std::strstr(preload, "libumockdev-preload"))
-      emulation_ = std::make_unique<UsbfsEmulation>();
-    started_ = true;
-    return *this;
-  }
-  std::string Unavailable() const override {
-    return emulation_ ? std::string()
-                      : "not running under umockdev-wrapper: the emulated usbfs needs umockdev's "
-                        "preload library, so these scenarios are skipped";
-  }
-  void Reset() override {
-    emulation_->UnplugAll();
-    vexa_sim_reset();
-  }
-  int AddChip(const vexa_sim_chip_config &config) override {
-    int chip = vexa_sim_add_chip(&config);
-    if (chip >= 0) emulation_->Plug(chip);
-    return chip;
-  }
-  void Unplug(int chip) override {
-    vexa_sim_unplug(chip);
-    emulation_->Unplug(chip);
-  }
-  // umockdev does not tell reliably when a descriptor closes, so what is
-  // checked is what a closed handle must leave behind: no claimed interface.
-  bool AllHandlesClosed() override {
-    vexa_sim_channel_state state;
-    for (int chip = 0; vexa_sim_get_state(chip, 0, &state) == 0; ++chip)
-      for (int channel = 0; vexa_sim_get_state(chip, channel, &state) == 0; ++channel)
-        if (state.claimed) return false;
-    return true;
-  }
-  // Ends the testbed (and removes its folder) after the last test.
-  void TearDown() override { emulation_.reset(); }
+using Lock = std::lock_guard<std::mutex>;
 
- private:
-  bool started_ = false;
-  std::unique_ptr<UsbfsEmulation> emulation_;
+// An owned reference to client memory that umockdev copied in.
+struct Unref {
+  void operator()(UMockdevIoctlData *data) const { g_object_unref(data); }
+};
+using DataRef = std::unique_ptr<UMockdevIoctlData, Unref>;
+
+template <typename T>
+T *As(const DataRef &ref) {
+  return reinterpret_cast<T *>(ref->data);
+}
+
+// Follows the pointer at `offset` inside `parent` to `length` bytes of client memory.
+DataRef Resolve(UMockdevIoctlData *parent, size_t offset, size_t length) {
+  GError *error = nullptr;
+  DataRef data(umockdev_ioctl_data_resolve(parent, offset, length, &error));
+  if (error) g_error_free(error);
+  return data;
+}
+
+// A bulk URB between submit and reap. The copies of the URB and its buffer
+// stay with umockdev's client memory and are written back when reaped.
+struct Urb {
+  DataRef urb, buffer;
+  int endpoint = 0;
+  vexa_sim::BulkIn transfer;
+
+  void Complete(int actual, int status) {
+    As<usbdevfs_urb>(urb)->actual_length = actual;
+    As<usbdevfs_urb>(urb)->status = status;
+  }
 };
 
-// Google Test owns the environment, and so the backend.
-auto *const g_backend = static_cast<UsbfsBackend *>(::testing::AddGlobalTestEnvironment(new UsbfsBackend));
+// One open file descriptor on a node.
+struct Client {
+  size_t read_offset = 0;
+  std::deque<std::unique_ptr<Urb>> pending, completed;
+};
+
+struct Node {
+  int chip = -1;                     // model chip id; -1 once the model was reset
+  std::vector<uint8_t> descriptors;  // as read() returns them
+  UMockdevIoctlBase *handler = nullptr;
+  std::map<UMockdevIoctlClient *, Client> clients;
+};
+
+UMockdevTestbed *g_testbed = nullptr;
+std::vector<std::unique_ptr<Node>> g_nodes;  // kept while clients may use them
+
+// What a handled ioctl gives back (a negative errno for a failure); a reaped
+// URB lives until its copy has been written back to the client.
+struct Outcome {
+  long result = 0;
+  std::unique_ptr<Urb> reaped;
+};
+
+Outcome Return(long value) { return {value, nullptr}; }
+
+// The node's chip, or null when it was unplugged or the model was reset. A
+// disconnect unbinds every interface, usbfs claims included. Model mutex held.
+vexa_sim::Chip *LiveChip(const Node &node) {
+  vexa_sim::Chip *chip = vexa_sim::find_chip(node.chip);
+  if (!chip || !chip->unplugged) return chip;
+  for (vexa_sim::Channel &channel : chip->channels) channel.claimed_by = nullptr;
+  return nullptr;
+}
+
+// Advances a bulk IN URB; true when it has completed. Model mutex held.
+bool StepIn(const Node &node, Urb &urb) {
+  vexa_sim::Chip *chip = vexa_sim::find_chip(node.chip);
+  if (!chip) {
+    urb.Complete(0, -ESHUTDOWN);
+    return true;
+  }
+  int result = 0;
+  std::optional<vexa_sim::Clock::time_point> wake;
+  uint8_t *bytes = urb.buffer ? As<uint8_t>(urb.buffer) : nullptr;
+  const auto now = vexa_sim::Clock::now();
+  if (urb.transfer.size > 0 &&
+      !vexa_sim::bulk_in_step(*chip, urb.transfer, bytes, now, false, &result, &wake))
+    return false;
+  const bool stalled = chip->channels[static_cast<size_t>(urb.transfer.interface)].stalled;
+  urb.Complete(result, chip->unplugged ? -ESHUTDOWN : stalled ? -EPIPE : 0);
+  vexa_sim::log_bulk(VEXA_SIM_LOG_BULK_IN, chip->id, urb.endpoint, urb.transfer.size, result);
+  return true;
+}
+
+Outcome SubmitUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
+  auto urb = std::make_unique<Urb>();
+  urb->urb = Resolve(arg, 0, sizeof(usbdevfs_urb));
+  if (!urb->urb) return Return(-EFAULT);
+  const usbdevfs_urb header = *As<usbdevfs_urb>(urb->urb);
+  if (header.type != USBDEVFS_URB_TYPE_BULK || header.buffer_length < 0) return Return(-EINVAL);
+  const bool in = (header.endpoint & USB_ENDPOINT_IN) != 0;
+  urb->endpoint = header.endpoint;
+  if (header.buffer_length > 0) {
+    urb->buffer = Resolve(urb->urb.get(), offsetof(usbdevfs_urb, buffer),
+                          static_cast<size_t>(header.buffer_length));
+    if (!urb->buffer) return Return(-EFAULT);
+  }
+  Lock model(vexa_sim::sim().mutex);
+  vexa_sim::Chip *chip = LiveChip(node);
+  if (!chip) return Return(-ENODEV);
+  const int interface = vexa_sim::bulk_interface(*chip, header.endpoint, in, &client);
+  if (interface < 0) return Return(interface);
+  urb->transfer.interface = interface;
+  urb->transfer.size = header.buffer_length;
+  if (!in) {
+    const uint8_t *data = urb->buffer ? As<uint8_t>(urb->buffer) : nullptr;
+    const int accepted = vexa_sim::bulk_out(*chip, interface, data, header.buffer_length);
+    vexa_sim::log_bulk(VEXA_SIM_LOG_BULK_OUT, chip->id, header.endpoint, header.buffer_length,
+                       accepted);
+    urb->Complete(accepted, 0);
+  }
+  (!in || StepIn(node, *urb) ? client.completed : client.pending).push_back(std::move(urb));
+  return Return(0);
+}
+
+// Bulk IN packets come from the model when a URB is submitted and each time
+// the client polls for completions, so the chip's latency-timer status
+// packets appear as time passes. Reaping stays allowed after an unplug, as
+// the kernel's usbfs allows it: the URBs the unplug ended come back, and only
+// then does -ENODEV follow.
+Outcome ReapUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
+  bool gone;
+  {
+    Lock model(vexa_sim::sim().mutex);
+    for (auto it = client.pending.begin(); it != client.pending.end();) {
+      if (!StepIn(node, **it)) {
+        ++it;
+        continue;
+      }
+      client.completed.push_back(std::move(*it));
+      it = client.pending.erase(it);
+    }
+    gone = LiveChip(node) == nullptr;
+  }
+  if (client.completed.empty()) return Return(gone ? -ENODEV : -EAGAIN);
+  DataRef slot = Resolve(arg, 0, sizeof(void *));
+  if (!slot) return Return(-EFAULT);
+  Outcome outcome;
+  outcome.reaped = std::move(client.completed.front());
+  client.completed.pop_front();
+  umockdev_ioctl_data_set_ptr(slot.get(), 0, outcome.reaped->urb.get());
+  return outcome;
+}
+
+Outcome Dispatch(const Node &node, Client &client, unsigned long request, UMockdevIoctlData *arg) {
+  // libusb 0.1 polls for completions; it discards a URB (and then waits for
+  // it) only when a transfer times out, which no scenario lets happen.
+  if (request == USBDEVFS_REAPURBNDELAY) return ReapUrb(node, client, arg);
+  if (request == USBDEVFS_SUBMITURB) return SubmitUrb(node, client, arg);
+  // The rest take a structure by pointer (and a control transfer its data).
+  const size_t size = request == USBDEVFS_CONTROL     ? sizeof(usbdevfs_ctrltransfer)
+                      : request == USBDEVFS_IOCTL     ? sizeof(usbdevfs_ioctl)
+                      : request == USBDEVFS_GETDRIVER ? sizeof(usbdevfs_getdriver)
+                                                      : sizeof(unsigned int);
+  DataRef value = Resolve(arg, 0, size), data;
+  if (!value) return Return(-EFAULT);
+  const auto *setup = As<usbdevfs_ctrltransfer>(value);
+  if (request == USBDEVFS_CONTROL && setup->wLength > 0) {
+    data = Resolve(value.get(), offsetof(usbdevfs_ctrltransfer, data), setup->wLength);
+    if (!data) return Return(-EFAULT);
+  }
+  Lock model(vexa_sim::sim().mutex);
+  vexa_sim::Chip *chip = LiveChip(node);
+  if (!chip) return Return(-ENODEV);
+  switch (request) {
+    case USBDEVFS_CONTROL:
+      return Return(vexa_sim::control_transfer(*chip, &client, setup->bRequestType, setup->bRequest,
+                                               setup->wValue, setup->wIndex,
+                                               data ? As<uint8_t>(data) : nullptr, setup->wLength));
+    case USBDEVFS_IOCTL:  // for the driver bound to an interface: only a disconnect
+      return Return(As<usbdevfs_ioctl>(value)->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)
+                        ? vexa_sim::detach_kernel_driver(*chip, As<usbdevfs_ioctl>(value)->ifno)
+                        : -ENODATA);
+    case USBDEVFS_CLAIMINTERFACE:
+      return Return(vexa_sim::claim_interface(*chip, *As<int>(value), &client));
+    case USBDEVFS_RELEASEINTERFACE:
+      return Return(vexa_sim::release_interface(*chip, *As<int>(value), &client));
+    case USBDEVFS_GETDRIVER: {
+      auto *query = As<usbdevfs_getdriver>(value);
+      std::string name;
+      const int result = vexa_sim::interface_driver(*chip, int(query->interface), &name);
+      std::snprintf(query->driver, sizeof query->driver, "%s", name.c_str());
+      return Return(result < 0 ? result : 0);
+    }
+    default:  // USBDEVFS_CONNECTINFO among them: libusb 0.1 does without the answer
+      return Return(-ENOTTY);
+  }
+}
+
+gboolean OnIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer user_data) {
+  Node &node = *static_cast<Node *>(user_data);
+  Outcome outcome = Dispatch(node, node.clients[client], umockdev_ioctl_client_get_request(client),
+                             umockdev_ioctl_client_get_arg(client));
+  // Writes the resolved memory (a reaped URB included) back to the client.
+  const bool failed = outcome.result < 0;
+  umockdev_ioctl_client_complete(client, failed ? -1 : outcome.result,
+                                 failed ? static_cast<int>(-outcome.result) : 0);
+  return TRUE;
+}
+
+// read() on a usbfs node returns the device descriptor followed by the
+// configuration descriptors, from the file position on. A node whose chip is
+// gone fails it, and libusb's bus scan passes over that node.
+gboolean OnRead(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer user_data) {
+  Node &node = *static_cast<Node *>(user_data);
+  UMockdevIoctlData *buffer = umockdev_ioctl_client_get_arg(client);
+  long result = -1;
+  {
+    Lock model(vexa_sim::sim().mutex);
+    if (LiveChip(node)) {
+      Client &state = node.clients[client];
+      const size_t offset = std::min(state.read_offset, node.descriptors.size());
+      const size_t n = std::min(node.descriptors.size() - offset,
+                                static_cast<size_t>(std::max(buffer->data_len, 0)));
+      std::memcpy(buffer->data, node.descriptors.data() + offset, n);
+      state.read_offset += n;
+      result = static_cast<long>(n);
+    }
+  }
+  umockdev_ioctl_client_complete(client, result, result < 0 ? ENODEV : 0);
+  return TRUE;
+}
+
+// The testbed, from before the first scenario to after the last one.
+class Testbed : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    const char *preload = std::getenv("LD_PRELOAD");
+    ASSERT_TRUE(preload && std::strstr(preload, "libumockdev-preload"))
+        << "run this test under umockdev-wrapper: the emulated usbfs needs its preload library";
+    g_testbed = umockdev_testbed_new();
+    // libusb 0.1 picks its usbfs folder in usb_init: name it, so that a real
+    // /dev/bus/usb of the machine is never scanned.
+    setenv("USB_DEVFS_PATH", "/dev/bus/usb", 1);
+    // Chip ids start again after a reset: the old nodes must not find the new chips.
+    vexa_sim::sim().on_reset = [] {
+      for (auto &node : g_nodes) node->chip = -1;
+    };
+  }
+  void TearDown() override {
+    if (g_testbed) g_object_unref(g_testbed);
+    for (auto &node : g_nodes) g_object_unref(node->handler);
+  }
+};
+
+::testing::Environment *const g_environment = ::testing::AddGlobalTestEnvironment(new Testbed);
 
 }  // namespace
 
-ScenarioBackend &Backend() { return g_backend->Started(); }
+// Adds the chip's node on bus 001 (no hub: libusb 0.1's users never ask one).
+void PlugChip(int chip) {
+  auto node = std::make_unique<Node>();
+  {
+    Lock model(vexa_sim::sim().mutex);
+    vexa_sim::Chip *model_chip = vexa_sim::find_chip(chip);
+    ASSERT_NE(model_chip, nullptr);
+    node->chip = chip;
+    node->descriptors = vexa_sim::descriptor_bytes(*model_chip, USB_DT_DEVICE, 0);
+    std::vector<uint8_t> config = vexa_sim::descriptor_bytes(*model_chip, USB_DT_CONFIG, 0);
+    node->descriptors.insert(node->descriptors.end(), config.begin(), config.end());
+  }
+  const size_t devnum = g_nodes.size() + 2;  // never reused
+  char devnode[32];
+  std::snprintf(devnode, sizeof devnode, "/dev/bus/usb/001/%03zu", devnum);
+  node->handler = umockdev_ioctl_base_new();
+  g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(OnIoctl), node.get());
+  g_signal_connect(node->handler, "handle-read", G_CALLBACK(OnRead), node.get());
+  // The handler comes first: the node is a socket that umockdev serves. libusb
+  // 0.1 looks at the node only, so the device needs no sysfs attributes.
+  GError *error = nullptr;
+  const std::string record = "P: /devices/usb1/1-" + std::to_string(devnum) + "\nN: " +
+                             (devnode + 5) + "\nE: SUBSYSTEM=usb\n";
+  const bool attached = umockdev_testbed_attach_ioctl(g_testbed, devnode, node->handler, &error) &&
+                        umockdev_testbed_add_from_string(g_testbed, record.c_str(), &error);
+  g_nodes.push_back(std::move(node));
+  ASSERT_TRUE(attached) << devnode << ": " << (error ? error->message : "unknown error");
+}
