@@ -62,10 +62,12 @@ struct Urb {
   }
 };
 
-// One open file descriptor on a node.
+// One open file descriptor on a node. The URB last reaped lives until its
+// copy has been written back to the client, that is until the next ioctl.
 struct Client {
   size_t read_offset = 0;
   std::deque<std::unique_ptr<Urb>> pending, completed;
+  std::unique_ptr<Urb> reaped;
 };
 
 struct Node {
@@ -77,15 +79,6 @@ struct Node {
 
 UMockdevTestbed *g_testbed = nullptr;
 std::vector<std::unique_ptr<Node>> g_nodes;  // kept while clients may use them
-
-// What a handled ioctl gives back (a negative errno for a failure); a reaped
-// URB lives until its copy has been written back to the client.
-struct Outcome {
-  long result = 0;
-  std::unique_ptr<Urb> reaped;
-};
-
-Outcome Return(long value) { return {value, nullptr}; }
 
 // The node's chip, or null when it was unplugged or the model was reset. A
 // disconnect unbinds every interface, usbfs claims included. Model mutex held.
@@ -116,24 +109,24 @@ bool StepIn(const Node &node, Urb &urb) {
   return true;
 }
 
-Outcome SubmitUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
+long SubmitUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
   auto urb = std::make_unique<Urb>();
   urb->urb = Resolve(arg, 0, sizeof(usbdevfs_urb));
-  if (!urb->urb) return Return(-EFAULT);
+  if (!urb->urb) return -EFAULT;
   const usbdevfs_urb header = *As<usbdevfs_urb>(urb->urb);
-  if (header.type != USBDEVFS_URB_TYPE_BULK || header.buffer_length < 0) return Return(-EINVAL);
+  if (header.type != USBDEVFS_URB_TYPE_BULK || header.buffer_length < 0) return -EINVAL;
   const bool in = (header.endpoint & USB_ENDPOINT_IN) != 0;
   urb->endpoint = header.endpoint;
   if (header.buffer_length > 0) {
     urb->buffer = Resolve(urb->urb.get(), offsetof(usbdevfs_urb, buffer),
                           static_cast<size_t>(header.buffer_length));
-    if (!urb->buffer) return Return(-EFAULT);
+    if (!urb->buffer) return -EFAULT;
   }
   Lock model(vexa_sim::sim().mutex);
   vexa_sim::Chip *chip = LiveChip(node);
-  if (!chip) return Return(-ENODEV);
+  if (!chip) return -ENODEV;
   const int interface = vexa_sim::bulk_interface(*chip, header.endpoint, in, &client);
-  if (interface < 0) return Return(interface);
+  if (interface < 0) return interface;
   urb->transfer.interface = interface;
   urb->transfer.size = header.buffer_length;
   if (!in) {
@@ -144,7 +137,7 @@ Outcome SubmitUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
     urb->Complete(accepted, 0);
   }
   (!in || StepIn(node, *urb) ? client.completed : client.pending).push_back(std::move(urb));
-  return Return(0);
+  return 0;
 }
 
 // Bulk IN packets come from the model when a URB is submitted and each time
@@ -152,31 +145,30 @@ Outcome SubmitUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
 // packets appear as time passes. Reaping stays allowed after an unplug, as
 // the kernel's usbfs allows it: the URBs the unplug ended come back, and only
 // then does -ENODEV follow.
-Outcome ReapUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
+long ReapUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
   bool gone;
   {
     Lock model(vexa_sim::sim().mutex);
     for (auto it = client.pending.begin(); it != client.pending.end();) {
       if (!StepIn(node, **it)) {
         ++it;
-        continue;
+      } else {
+        client.completed.push_back(std::move(*it));
+        it = client.pending.erase(it);
       }
-      client.completed.push_back(std::move(*it));
-      it = client.pending.erase(it);
     }
     gone = LiveChip(node) == nullptr;
   }
-  if (client.completed.empty()) return Return(gone ? -ENODEV : -EAGAIN);
+  if (client.completed.empty()) return gone ? -ENODEV : -EAGAIN;
   DataRef slot = Resolve(arg, 0, sizeof(void *));
-  if (!slot) return Return(-EFAULT);
-  Outcome outcome;
-  outcome.reaped = std::move(client.completed.front());
+  if (!slot) return -EFAULT;
+  client.reaped = std::move(client.completed.front());
   client.completed.pop_front();
-  umockdev_ioctl_data_set_ptr(slot.get(), 0, outcome.reaped->urb.get());
-  return outcome;
+  umockdev_ioctl_data_set_ptr(slot.get(), 0, client.reaped->urb.get());
+  return 0;
 }
 
-Outcome Dispatch(const Node &node, Client &client, unsigned long request, UMockdevIoctlData *arg) {
+long Dispatch(const Node &node, Client &client, unsigned long request, UMockdevIoctlData *arg) {
   // libusb 0.1 polls for completions; it discards a URB (and then waits for
   // it) only when a transfer times out, which no scenario lets happen.
   if (request == USBDEVFS_REAPURBNDELAY) return ReapUrb(node, client, arg);
@@ -187,48 +179,47 @@ Outcome Dispatch(const Node &node, Client &client, unsigned long request, UMockd
                       : request == USBDEVFS_GETDRIVER ? sizeof(usbdevfs_getdriver)
                                                       : sizeof(unsigned int);
   DataRef value = Resolve(arg, 0, size), data;
-  if (!value) return Return(-EFAULT);
+  if (!value) return -EFAULT;
   const auto *setup = As<usbdevfs_ctrltransfer>(value);
   if (request == USBDEVFS_CONTROL && setup->wLength > 0) {
     data = Resolve(value.get(), offsetof(usbdevfs_ctrltransfer, data), setup->wLength);
-    if (!data) return Return(-EFAULT);
+    if (!data) return -EFAULT;
   }
   Lock model(vexa_sim::sim().mutex);
   vexa_sim::Chip *chip = LiveChip(node);
-  if (!chip) return Return(-ENODEV);
+  if (!chip) return -ENODEV;
   switch (request) {
     case USBDEVFS_CONTROL:
-      return Return(vexa_sim::control_transfer(*chip, &client, setup->bRequestType, setup->bRequest,
-                                               setup->wValue, setup->wIndex,
-                                               data ? As<uint8_t>(data) : nullptr, setup->wLength));
+      return vexa_sim::control_transfer(*chip, &client, setup->bRequestType, setup->bRequest,
+                                        setup->wValue, setup->wIndex,
+                                        data ? As<uint8_t>(data) : nullptr, setup->wLength);
     case USBDEVFS_IOCTL:  // for the driver bound to an interface: only a disconnect
-      return Return(As<usbdevfs_ioctl>(value)->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)
-                        ? vexa_sim::detach_kernel_driver(*chip, As<usbdevfs_ioctl>(value)->ifno)
-                        : -ENODATA);
+      return As<usbdevfs_ioctl>(value)->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)
+                 ? vexa_sim::detach_kernel_driver(*chip, As<usbdevfs_ioctl>(value)->ifno)
+                 : -ENODATA;
     case USBDEVFS_CLAIMINTERFACE:
-      return Return(vexa_sim::claim_interface(*chip, *As<int>(value), &client));
+      return vexa_sim::claim_interface(*chip, *As<int>(value), &client);
     case USBDEVFS_RELEASEINTERFACE:
-      return Return(vexa_sim::release_interface(*chip, *As<int>(value), &client));
+      return vexa_sim::release_interface(*chip, *As<int>(value), &client);
     case USBDEVFS_GETDRIVER: {
       auto *query = As<usbdevfs_getdriver>(value);
       std::string name;
       const int result = vexa_sim::interface_driver(*chip, int(query->interface), &name);
       std::snprintf(query->driver, sizeof query->driver, "%s", name.c_str());
-      return Return(result < 0 ? result : 0);
+      return result < 0 ? result : 0;
     }
     default:  // USBDEVFS_CONNECTINFO among them: libusb 0.1 does without the answer
-      return Return(-ENOTTY);
+      return -ENOTTY;
   }
 }
 
 gboolean OnIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer user_data) {
   Node &node = *static_cast<Node *>(user_data);
-  Outcome outcome = Dispatch(node, node.clients[client], umockdev_ioctl_client_get_request(client),
-                             umockdev_ioctl_client_get_arg(client));
+  const long result = Dispatch(node, node.clients[client],
+                               umockdev_ioctl_client_get_request(client),
+                               umockdev_ioctl_client_get_arg(client));
   // Writes the resolved memory (a reaped URB included) back to the client.
-  const bool failed = outcome.result < 0;
-  umockdev_ioctl_client_complete(client, failed ? -1 : outcome.result,
-                                 failed ? static_cast<int>(-outcome.result) : 0);
+  umockdev_ioctl_client_complete(client, result < 0 ? -1 : result, result < 0 ? int(-result) : 0);
   return TRUE;
 }
 
