@@ -1,17 +1,16 @@
-// The real-libusb backend: the kernel side of USB emulated for umockdev.
-// Device nodes under /dev/bus/usb have their read() and USBDEVFS_* ioctls
-// answered by the simulator's chip model, so that Debian's libusb 0.1 drives
-// the simulated chips as it drives hardware through usbfs. This needs
-// umockdev's preload library, which umockdev-wrapper puts in place.
+// The real-libusb backend: usbfs emulated for umockdev (whose preload library
+// umockdev-wrapper puts in place). The chip model answers read() and the
+// USBDEVFS_* ioctls on nodes under /dev/bus/usb, so that Debian's libusb 0.1
+// drives the simulated chips as it drives hardware.
 //
-// The handlers run on umockdev's one worker thread. Nodes and their clients
-// belong to it, except a node's chip id, which the test thread clears when
-// the model is reset: that is read and written under the model's mutex.
+// The handlers run on umockdev's one worker thread, which alone uses the
+// clients; a node's chip id, cleared at a model reset, is under the model's mutex.
 #include <gtest/gtest.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <umockdev.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -23,7 +22,6 @@
 #include <string>
 #include <vector>
 
-#include "scenario_backend.h"
 #include "sim_model.h"
 
 namespace {
@@ -49,24 +47,26 @@ DataRef Resolve(UMockdevIoctlData *parent, size_t offset, size_t length) {
   return data;
 }
 
-// A bulk URB between submit and reap. The copies of the URB and its buffer
-// stay with umockdev's client memory and are written back when reaped.
+// A bulk URB between submit and reap; umockdev writes the copies of the URB
+// and its buffer back to the client when it is reaped.
 struct Urb {
   DataRef urb, buffer;
   int endpoint = 0;
   vexa_sim::BulkIn transfer;
+  bool done = false;
 
   void Complete(int actual, int status) {
     As<usbdevfs_urb>(urb)->actual_length = actual;
     As<usbdevfs_urb>(urb)->status = status;
+    done = true;
   }
 };
 
-// One open file descriptor on a node. The URB last reaped lives until its
-// copy has been written back to the client, that is until the next ioctl.
+// One open file descriptor on a node. The URB last reaped is kept until
+// umockdev has written it back.
 struct Client {
   size_t read_offset = 0;
-  std::deque<std::unique_ptr<Urb>> pending, completed;
+  std::deque<std::unique_ptr<Urb>> urbs;  // submitted and not reaped, oldest first
   std::unique_ptr<Urb> reaped;
 };
 
@@ -89,24 +89,20 @@ vexa_sim::Chip *LiveChip(const Node &node) {
   return nullptr;
 }
 
-// Advances a bulk IN URB; true when it has completed. Model mutex held.
-bool StepIn(const Node &node, Urb &urb) {
+// Advances a bulk IN URB, to its completion if it can. Model mutex held.
+void StepIn(const Node &node, Urb &urb) {
   vexa_sim::Chip *chip = vexa_sim::find_chip(node.chip);
-  if (!chip) {
-    urb.Complete(0, -ESHUTDOWN);
-    return true;
-  }
+  if (!chip) return urb.Complete(0, -ESHUTDOWN);
   int result = 0;
   std::optional<vexa_sim::Clock::time_point> wake;
   uint8_t *bytes = urb.buffer ? As<uint8_t>(urb.buffer) : nullptr;
   const auto now = vexa_sim::Clock::now();
   if (urb.transfer.size > 0 &&
       !vexa_sim::bulk_in_step(*chip, urb.transfer, bytes, now, false, &result, &wake))
-    return false;
+    return;
   const bool stalled = chip->channels[static_cast<size_t>(urb.transfer.interface)].stalled;
   urb.Complete(result, chip->unplugged ? -ESHUTDOWN : stalled ? -EPIPE : 0);
   vexa_sim::log_bulk(VEXA_SIM_LOG_BULK_IN, chip->id, urb.endpoint, urb.transfer.size, result);
-  return true;
 }
 
 long SubmitUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
@@ -135,42 +131,33 @@ long SubmitUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
     vexa_sim::log_bulk(VEXA_SIM_LOG_BULK_OUT, chip->id, header.endpoint, header.buffer_length,
                        accepted);
     urb->Complete(accepted, 0);
+  } else {
+    StepIn(node, *urb);
   }
-  (!in || StepIn(node, *urb) ? client.completed : client.pending).push_back(std::move(urb));
+  client.urbs.push_back(std::move(urb));
   return 0;
 }
 
-// Bulk IN packets come from the model when a URB is submitted and each time
-// the client polls for completions, so the chip's latency-timer status
-// packets appear as time passes. Reaping stays allowed after an unplug, as
-// the kernel's usbfs allows it: the URBs the unplug ended come back, and only
-// then does -ENODEV follow.
+// Bulk IN packets come from the model at submission and at each poll, so the
+// latency timer's status packets appear as time passes. As in the kernel, the
+// URBs an unplug ended are still reaped before -ENODEV.
 long ReapUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
-  bool gone;
-  {
-    Lock model(vexa_sim::sim().mutex);
-    for (auto it = client.pending.begin(); it != client.pending.end();) {
-      if (!StepIn(node, **it)) {
-        ++it;
-      } else {
-        client.completed.push_back(std::move(*it));
-        it = client.pending.erase(it);
-      }
-    }
-    gone = LiveChip(node) == nullptr;
-  }
-  if (client.completed.empty()) return gone ? -ENODEV : -EAGAIN;
+  Lock model(vexa_sim::sim().mutex);
+  for (auto &urb : client.urbs)
+    if (!urb->done) StepIn(node, *urb);
+  const auto done = std::find_if(client.urbs.begin(), client.urbs.end(),
+                                 [](const std::unique_ptr<Urb> &urb) { return urb->done; });
+  if (done == client.urbs.end()) return LiveChip(node) ? -EAGAIN : -ENODEV;
   DataRef slot = Resolve(arg, 0, sizeof(void *));
   if (!slot) return -EFAULT;
-  client.reaped = std::move(client.completed.front());
-  client.completed.pop_front();
+  client.reaped = std::move(*done);
+  client.urbs.erase(done);
   umockdev_ioctl_data_set_ptr(slot.get(), 0, client.reaped->urb.get());
   return 0;
 }
 
 long Dispatch(const Node &node, Client &client, unsigned long request, UMockdevIoctlData *arg) {
-  // libusb 0.1 polls for completions; it discards a URB (and then waits for
-  // it) only when a transfer times out, which no scenario lets happen.
+  // libusb 0.1 polls; it discards a URB only at a time-out, which no scenario reaches.
   if (request == USBDEVFS_REAPURBNDELAY) return ReapUrb(node, client, arg);
   if (request == USBDEVFS_SUBMITURB) return SubmitUrb(node, client, arg);
   // The rest take a structure by pointer (and a control transfer its data).
@@ -271,6 +258,8 @@ class Testbed : public ::testing::Environment {
 ::testing::Environment *const g_environment = ::testing::AddGlobalTestEnvironment(new Testbed);
 
 }  // namespace
+
+void PlugChip(int chip);
 
 // Adds the chip's node on bus 001 (no hub: libusb 0.1's users never ask one).
 void PlugChip(int chip) {
