@@ -11,8 +11,8 @@ def run(coroutine, timeout=5):
     return asyncio.run(asyncio.wait_for(coroutine, timeout))
 
 
-def test_reads_from_two_channels_at_once(sim):
-    sim.add("dual,serial=VX2001")
+def test_reads_from_two_channels_at_once_then_writes_and_reads_back(sim):
+    sim.add("dual,serial=VX2001,loopback=1")
 
     async def scenario():
         a = await vexa.aio.open(serial="VX2001 A")
@@ -24,25 +24,16 @@ def test_reads_from_two_channels_at_once(sim):
             sim.queue_rx(b"abc", channel=0)
             await asyncio.sleep(0.05)
             sim.queue_rx(b"def", channel=0)
-            return await reads
-
-    assert run(scenario()) == [b"abcdef", b"line\n"]
-
-
-def test_read_write_drain_and_partial_reads(sim):
-    sim.add("r4,serial=S,loopback=1")
-
-    async def scenario():
-        async with await vexa.aio.open(serial="S") as stream:
-            stream.write(b"hello world")
-            await stream.drain()
-            first = await stream.readexactly(5)
+            both = await reads
+            b.write(b"hello world")  # the chip sends it back
+            await b.drain()
+            first = await b.readexactly(5)
             rest = b""
             while len(rest) < 6:
-                rest += await stream.read(100)
-            return first, rest, await stream.read(0)
+                rest += await b.read(100)
+            return both, first, rest, await b.read(0)
 
-    assert run(scenario()) == (b"hello", b" world", b"")
+    assert run(scenario()) == ([b"abcdef", b"line\n"], b"hello", b" world", b"")
 
 
 def test_readuntil_limit_and_one_reader_at_a_time(sim):

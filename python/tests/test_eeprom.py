@@ -15,8 +15,7 @@ def test_program_then_read_gives_the_configuration_back(sim, chip):
     with vexa.open(serial="S") as ch:
         ch.eeprom.program(CONFIG)
         back = ch.eeprom.read()
-        dual = chip.startswith("dual")
-        assert back.dual_image == dual
+        assert back.dual_image == chip.startswith("dual")
         compared = ["vendor_id", "product_id", "manufacturer", "description", "serial_number",
                     "max_power", "self_powered", "remote_wakeup", "plug_and_play"]
         assert [getattr(back, f) for f in compared] == [getattr(CONFIG, f) for f in compared]
@@ -31,11 +30,10 @@ def test_an_empty_serial_number_is_generated_from_the_prefix(sim, ch):
 @pytest.mark.parametrize("fill, status", [(0xFFFF, 15), (0x0000, 14)])
 def test_blank_and_absent_eeproms_raise(sim, fill, status):
     sim.add("r4,serial=S,eeprom=64")
-    sim.eeprom_fill(fill)
-    with vexa.open(serial="S") as ch:
-        with pytest.raises(vexa.EepromError) as caught:
-            ch.eeprom.read()
-        assert caught.value.status == status
+    sim.lib.vexa_sim_eeprom_fill(0, fill)
+    with vexa.open(serial="S") as ch, pytest.raises(vexa.EepromError) as caught:
+        ch.eeprom.read()
+    assert caught.value.status == status
 
 
 def test_erase_and_words(sim, ch):
