@@ -1,9 +1,5 @@
-"""Runs the tests against simulated chips.
-
-The simulated libusb is loaded first (from VEXA_SIM_LIBDIR), so that libvexa,
-loaded by ``import vexa`` afterwards, binds to it instead of the real one; its
-vexa_sim_* functions attach chips and look at what they saw.
-"""
+"""Runs the tests against simulated chips: the simulated libusb (from VEXA_SIM_LIBDIR) is
+loaded before ``import vexa`` loads libvexa, which then binds to it instead of the real one."""
 import ctypes
 import os
 from ctypes import c_int, c_size_t, c_uint8, c_uint16, c_uint32, c_void_p
@@ -64,8 +60,7 @@ class Sim:
 
 @pytest.fixture
 def sim():
-    """A bus without chips; the test adds its own. A handle left open at the
-    end fails the test."""
+    """A bus without chips; the test adds its own. A handle left open fails the test."""
     _sim.vexa_sim_reset()
     yield Sim()
     assert _sim.vexa_sim_open_handles() == 0, "a handle was left open"

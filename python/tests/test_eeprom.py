@@ -36,8 +36,15 @@ def test_blank_and_absent_eeproms_raise(sim, fill, status):
     assert caught.value.status == status
 
 
-def test_erase_and_words(sim, ch):
+def test_user_area_words_and_erase(sim, ch):
     ch.eeprom.program(CONFIG)
+    area = ch.eeprom.user_area
+    size = area.size
+    assert size > 0 and area.read() == bytes(size)  # programming zeroes it
+    area.write(b"calibration")
+    assert area.read(11) == b"calibration"
+    with pytest.raises(vexa.EepromError):
+        area.write(bytes(size + 1))
     assert ch.eeprom.read_word(1) == 0x0403
     ch.eeprom.write_word(40, 0xBEEF)
     assert ch.eeprom.read_word(40) == 0xBEEF
@@ -48,16 +55,5 @@ def test_erase_and_words(sim, ch):
     for bad in (lambda: ch.eeprom.read_word(-1), lambda: ch.eeprom.write_word(0, 0x10000)):
         with pytest.raises(ValueError):
             bad()
-
-
-def test_user_area(sim, ch):
-    ch.eeprom.program(CONFIG)
-    area = ch.eeprom.user_area
-    size = area.size
-    assert size > 0 and area.read() == bytes(size)  # programming zeroes it
-    area.write(b"calibration")
-    assert area.read(11) == b"calibration"
-    with pytest.raises(vexa.EepromError):
-        area.write(bytes(size + 1))
     with pytest.raises(vexa.VexaError):
         ch.eeprom.program(dataclasses.replace(CONFIG, description="x" * 200))

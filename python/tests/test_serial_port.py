@@ -75,11 +75,14 @@ def test_read_follows_the_timeout(port, sim, timeout, min_s, max_s):
     assert min_s <= time.monotonic() - began <= max_s
 
 
-def test_write_flush_and_resets(port, sim):
-    assert port.write(b"hello") == 5
-    assert port.write(bytearray(b"!")) == 1
+def test_writes_are_finished_or_time_out_and_buffers_reset(port, sim):
+    sim.lib.vexa_sim_set_write_limit(0, 1, 1)  # one byte per transfer
+    assert port.write(bytearray(b"x" * 100)) == 100  # no write timeout: sends it all
     port.flush()
-    assert sim.take_tx(channel=1) == b"hello!"
+    assert sim.take_tx(channel=1) == b"x" * 100
+    port.write_timeout = 0
+    with pytest.raises(serial.SerialTimeoutException):
+        port.write(b"more")
     sim.queue_rx(b"junk", channel=1)
     wait_queued(port, 4)
     port.reset_input_buffer()
@@ -87,15 +90,6 @@ def test_write_flush_and_resets(port, sim):
     purges = sim.state(channel=1).tx_purges
     port.reset_output_buffer()
     assert sim.state(channel=1).tx_purges == purges + 1
-
-
-def test_short_writes_are_finished_or_time_out(port, sim):
-    sim.lib.vexa_sim_set_write_limit(0, 1, 1)  # one byte per transfer
-    assert port.write(b"x" * 100) == 100  # no write timeout: sends it all
-    assert sim.take_tx(channel=1) == b"x" * 100
-    port.write_timeout = 0
-    with pytest.raises(serial.SerialTimeoutException):
-        port.write(b"more")
     sim.fault(FAULT_BULK_WRITE)
     port.write_timeout = None
     with pytest.raises(serial.SerialException):

@@ -160,12 +160,9 @@ long Dispatch(const Node &node, Client &client, unsigned long request, UMockdevI
   // libusb 0.1 polls; it discards a URB only at a time-out, which no scenario reaches.
   if (request == USBDEVFS_REAPURBNDELAY) return ReapUrb(node, client, arg);
   if (request == USBDEVFS_SUBMITURB) return SubmitUrb(node, client, arg);
-  // The rest take a structure by pointer (and a control transfer its data).
-  const size_t size = request == USBDEVFS_CONTROL     ? sizeof(usbdevfs_ctrltransfer)
-                      : request == USBDEVFS_IOCTL     ? sizeof(usbdevfs_ioctl)
-                      : request == USBDEVFS_GETDRIVER ? sizeof(usbdevfs_getdriver)
-                                                      : sizeof(unsigned int);
-  DataRef value = Resolve(arg, 0, size), data;
+  // The rest take a structure by pointer, of the size the request number
+  // encodes (and a control transfer its data).
+  DataRef value = Resolve(arg, 0, _IOC_SIZE(request)), data;
   if (!value) return -EFAULT;
   const auto *setup = As<usbdevfs_ctrltransfer>(value);
   if (request == USBDEVFS_CONTROL && setup->wLength > 0) {
