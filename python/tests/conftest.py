@@ -2,6 +2,7 @@
 loaded before ``import vexa`` loads libvexa, which then binds to it instead of the real one."""
 import ctypes
 import os
+import time
 from ctypes import c_int, c_size_t, c_uint8, c_uint16, c_uint32, c_void_p
 
 import pytest
@@ -18,6 +19,16 @@ FAULT_CONTROL = 5
 FAULT_BULK_WRITE = 8
 
 
+def eventually(condition, limit_s=2):
+    """Polls ``condition`` until it holds (True) or ``limit_s`` passed (False)."""
+    deadline = time.monotonic() + limit_s
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.005)
+    return True
+
+
 class ChannelState(ctypes.Structure):
     _fields_ = [("divisor", c_uint16), ("divisor_index", c_uint16), ("line_control", c_uint16),
                 ("flow_mode", c_uint16), ("flow_chars", c_uint16), ("dtr", c_uint8),
@@ -31,8 +42,7 @@ class Sim:
     """The simulated bus of one test; ``lib`` has the vexa_sim_* functions."""
     lib = _sim
 
-    def add(self, text):
-        """Attaches the chips of a VEXA_SIM_CHIPS-style description."""
+    def add(self, text):  # a VEXA_SIM_CHIPS-style description
         assert _sim.vexa_sim_add_chips_from_text(text.encode()) > 0, text
 
     def queue_rx(self, data, chip=0, channel=0):
@@ -53,8 +63,7 @@ class Sim:
         return state
 
     def fault(self, kind, request=-1):
-        """Every later call of the kind (and request) fails with EPIPE."""
-        # kind, chip, channel, request, skip, count, result
+        # kind, chip, channel, request, skip, count, result: every later call fails (EPIPE)
         _sim.vexa_sim_add_fault((c_int * 7)(kind, -1, -1, request, 0, -1, -32))
 
 

@@ -5,7 +5,7 @@ import pytest
 import serial
 
 import vexa  # noqa: F401  (registers the URL handler)
-from conftest import FAULT_BULK_WRITE
+from conftest import FAULT_BULK_WRITE, eventually
 
 CHIPS = "dual,serial=VX2001,desc=Twin;r4,serial=VS0001"
 
@@ -15,13 +15,6 @@ def port(sim):
     sim.add(CHIPS)
     with serial.serial_for_url("vexa://VX2001%20B", baudrate=115200, timeout=1) as opened:
         yield opened
-
-
-def wait_queued(port, n):
-    deadline = time.monotonic() + 2
-    while port.in_waiting < n and time.monotonic() < deadline:
-        time.sleep(0.005)
-    assert port.in_waiting == n
 
 
 @pytest.mark.parametrize("url, serial_number", [
@@ -42,9 +35,7 @@ def test_urls_name_channels_and_bad_ones_raise_serial_exception(sim, url, serial
 def test_opening_applies_settings_and_lines(sim):
     sim.add(CHIPS)
     port = serial.serial_for_url("vexa://VX2001", baudrate=115200, bytesize=7,
-                                 parity=serial.PARITY_ODD, stopbits=2, rtscts=True,
-                                 do_not_open=True)
-    port.open()
+                                 parity=serial.PARITY_ODD, stopbits=2, rtscts=True)
     state = sim.state()
     assert (state.line_control, state.flow_mode, state.dtr, state.rts) == (0x1107, 0x0100, 1, 0)
     port.baudrate = 9600  # changes on the open port reach the chip
@@ -69,7 +60,7 @@ def test_opening_applies_settings_and_lines(sim):
 def test_read_follows_the_timeout(port, sim, timeout, min_s, max_s):
     port.timeout = timeout
     sim.queue_rx(b"ab", channel=1)
-    wait_queued(port, 2)
+    assert eventually(lambda: port.in_waiting == 2)
     began = time.monotonic()
     assert port.read(5) == b"ab"
     assert min_s <= time.monotonic() - began <= max_s
@@ -84,7 +75,7 @@ def test_writes_are_finished_or_time_out_and_buffers_reset(port, sim):
     with pytest.raises(serial.SerialTimeoutException):
         port.write(b"more")
     sim.queue_rx(b"junk", channel=1)
-    wait_queued(port, 4)
+    assert eventually(lambda: port.in_waiting == 4)
     port.reset_input_buffer()
     assert port.in_waiting == 0
     purges = sim.state(channel=1).tx_purges
@@ -104,7 +95,5 @@ def test_modem_lines_and_break(port, sim):
     port.break_condition = False
     assert not sim.state(channel=1).line_control & 0x4000
     sim.set_status(0x20 | 0x40, channel=1)  # DSR and RI
-    deadline = time.monotonic() + 2
-    while not port.dsr and time.monotonic() < deadline:
-        time.sleep(0.005)
+    assert eventually(lambda: port.dsr)
     assert (port.cts, port.dsr, port.ri, port.cd) == (False, True, True, False)

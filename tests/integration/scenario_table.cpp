@@ -7,24 +7,20 @@
 #include <atomic>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "sim_fixture.h"
 #include "vexa.h"
 #include "vexa_sim.h"
 
-// Puts a chip the model has just added on the bus the library scans.
+// Puts a chip the model has just added on the bus the library scans; returns its id.
 #ifdef VEXA_SCENARIO_USBFS
-void PlugChip(int chip);  // usbfs_backend.cpp
+int PlugChip(int chip);  // usbfs_backend.cpp
 #else
-void PlugChip(int) {}  // the simulated libusb scans the model itself
+int PlugChip(int chip) { return chip; }  // the simulated libusb scans the model itself
 #endif
 
 namespace {
-
-// A control request as logged: type, request, value, index, length, result.
-using ControlWord = std::tuple<int, int, int, int, int, int>;
 
 // The fixture resets the model, which both backends share, before and after
 // every scenario.
@@ -39,11 +35,6 @@ class Scenario : public SimTest {
       for (int channel = 0; vexa_sim_get_state(chip, channel, &state) == 0; ++channel)
         EXPECT_EQ(state.claimed, 0) << "chip " << chip << " channel " << channel;
     SimTest::TearDown();
-  }
-
-  static int Plugged(int chip) {
-    PlugChip(chip);
-    return chip;
   }
 
   uint32_t Count() {
@@ -68,27 +59,19 @@ class Scenario : public SimTest {
     ADD_FAILURE() << serial << " is not listed";
     return -1;
   }
-
-  static std::vector<ControlWord> ControlWords() {
-    std::vector<ControlWord> words;
-    for (const auto &e : ControlLog())
-      words.emplace_back(e.request_type, e.request, e.value, e.index, e.length, e.result);
-    return words;
-  }
 };
 
 // An open that succeeds has claimed the channel's interface: opening the
 // other channel or the same one again shows which interface that was.
 TEST_F(Scenario, ListsOpensAndClaimsByIndexSerialAndDescription) {
-  Plugged(AddSingle("S100", "Probe \xCE\xA9"));  // U+03A9 becomes '?' in 8-bit text
-  int dual = Plugged(AddDual("D200", "Dual Probe"));
+  PlugChip(AddSingle("S100", "Probe \xCE\xA9"));  // U+03A9 becomes '?' in 8-bit text
+  int dual = PlugChip(AddDual("D200", "Dual Probe"));
   ASSERT_EQ(Count(), 3u);
   const int s100 = IndexOf("S100");
   const int d200 = IndexOf("D200 A");
   EXPECT_EQ(IndexOf("D200 B"), d200 + 1) << "channels of one device are listed together, A first";
   EXPECT_EQ(Listed(s100, KX_MATCH_DESCRIPTION), "Probe ?");
   EXPECT_EQ(Listed(d200 + 1, KX_MATCH_DESCRIPTION), "Dual Probe B");
-  EXPECT_EQ(Listed(3, KX_MATCH_SERIAL), "status " + std::to_string(KX_ERR_NOT_FOUND));
 
   KX_HANDLE b = Open(d200 + 1), none = nullptr;
   // Held through another handle (another file descriptor): never taken over.
@@ -96,24 +79,13 @@ TEST_F(Scenario, ListsOpensAndClaimsByIndexSerialAndDescription) {
   EXPECT_EQ(KX_OpenEx("D200 B", KX_MATCH_SERIAL, &none), KX_ERR_NOT_OPENED);
   OpenBy("S100", KX_MATCH_SERIAL);
   OpenBy("Dual Probe A", KX_MATCH_DESCRIPTION);
-  EXPECT_EQ(KX_OpenEx("X999", KX_MATCH_SERIAL, &none), KX_ERR_NOT_FOUND);
-  EXPECT_EQ(KX_Open(3, &none), KX_ERR_NOT_FOUND);
-  EXPECT_EQ(none, nullptr);
 
-  // Control requests reach the chip unchanged, port B's index on each (the
-  // requests themselves are control_test's).
-  vexa_sim_log_clear();
-  EXPECT_EQ(KX_SetBaudRate(b, 115200), KX_OK);
+  // A vendor request out and one in, the value coming back (control_test
+  // has the requests themselves, as the chip's log shows them).
   EXPECT_EQ(KX_SetLatencyTimer(b, 4), KX_OK);
   unsigned char latency = 0;
   EXPECT_EQ(KX_GetLatencyTimer(b, &latency), KX_OK);
   EXPECT_EQ(latency, 4);
-  const std::vector<ControlWord> expected = {
-      {0x40, 3, 0x001A, 0x0002, 0, 0},   // divisor 26 for 3 MHz / 115200
-      {0x40, 9, 0x0004, 0x0002, 0, 0},   // latency timer
-      {0xC0, 10, 0x0000, 0x0002, 1, 1},  // read it back
-  };
-  EXPECT_EQ(ControlWords(), expected);
 
   // A kernel driver on the interface is detached, and the claim then succeeds.
   Close(b);
@@ -123,10 +95,9 @@ TEST_F(Scenario, ListsOpensAndClaimsByIndexSerialAndDescription) {
 
 // A chip that takes less than offered: the shortfall shows in the count only.
 TEST_F(Scenario, WritesGoOutIn4096ByteTransfersAndCountWhatTheChipTook) {
-  int chip = Plugged(AddSingle("S500", "Single"));
+  int chip = PlugChip(AddSingle("S500", "Single"));
   ASSERT_EQ(Count(), 1u);
   KX_HANDLE handle = Open(0);
-  ASSERT_NE(handle, nullptr);
   std::string data(10000, '\0');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 23);
   vexa_sim_set_write_limit(chip, 0, 1000);
@@ -140,10 +111,9 @@ TEST_F(Scenario, WritesGoOutIn4096ByteTransfersAndCountWhatTheChipTook) {
 }
 
 TEST_F(Scenario, ReadsStripStatusBytesAndTimeOutWithWhatArrived) {
-  int chip = Plugged(AddSingle("S600", "Single"));
+  int chip = PlugChip(AddSingle("S600", "Single"));
   ASSERT_EQ(Count(), 1u);
   KX_HANDLE handle = Open(0);
-  ASSERT_NE(handle, nullptr);
   vexa_sim_set_status(chip, 0, KX_MODEM_CTS | KX_MODEM_DCD, 0);
   const std::vector<uint8_t> payload = Pattern(300);  // five packets of 64
   ASSERT_EQ(vexa_sim_queue_rx(chip, 0, payload.data(), payload.size()), 0);
@@ -167,8 +137,8 @@ TEST_F(Scenario, ReadsStripStatusBytesAndTimeOutWithWhatArrived) {
 }
 
 TEST_F(Scenario, UnplugWhileReadingAndWritingLeavesTheOtherChipListedAndWorking) {
-  int chip = Plugged(AddSingle("S800", "Single"));
-  Plugged(AddDual("D800", "Dual"));
+  int chip = PlugChip(AddSingle("S800", "Single"));
+  PlugChip(AddDual("D800", "Dual"));
   ASSERT_EQ(Count(), 3u);
   KX_HANDLE handle = Open(IndexOf("S800"));
   ASSERT_NE(handle, nullptr);
@@ -196,8 +166,6 @@ TEST_F(Scenario, UnplugWhileReadingAndWritingLeavesTheOtherChipListedAndWorking)
   EXPECT_EQ(write_status, static_cast<KX_STATUS>(KX_ERR_WRITE));
   EXPECT_EQ(read_status, static_cast<KX_STATUS>(KX_ERR_IO));
   EXPECT_EQ(read_count, 0u);
-  uint32_t written = 0;
-  EXPECT_EQ(KX_Write(handle, "late", 4, &written), KX_ERR_WRITE);
   unsigned char latency = 0;
   EXPECT_NE(KX_GetLatencyTimer(handle, &latency), KX_OK);
 
@@ -207,6 +175,7 @@ TEST_F(Scenario, UnplugWhileReadingAndWritingLeavesTheOtherChipListedAndWorking)
   EXPECT_EQ(Listed(1, KX_MATCH_SERIAL), "D800 B");
   KX_HANDLE next = Open(0);
   ASSERT_NE(next, nullptr);
+  uint32_t written = 0;
   EXPECT_EQ(KX_Write(next, "hi", 2, &written), KX_OK);
   EXPECT_EQ(written, 2u);
 }

@@ -1,10 +1,8 @@
-// The real-libusb backend: usbfs emulated for umockdev (whose preload library
-// umockdev-wrapper puts in place). The chip model answers read() and the
-// USBDEVFS_* ioctls on nodes under /dev/bus/usb, so that Debian's libusb 0.1
-// drives the simulated chips as it drives hardware.
-//
-// The handlers run on umockdev's one worker thread, which alone uses the
-// clients; a node's chip id, cleared at a model reset, is under the model's mutex.
+// The real-libusb backend: usbfs emulated for umockdev, whose preload library
+// umockdev-wrapper puts in place. The chip model answers read() and the
+// USBDEVFS_* ioctls on nodes under /dev/bus/usb, and Debian's libusb 0.1 drives
+// the simulated chips as it drives hardware. The handlers run on umockdev's one
+// worker thread; a node's chip id, cleared at a model reset, is under the model's mutex.
 #include <gtest/gtest.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
@@ -51,7 +49,6 @@ DataRef Resolve(UMockdevIoctlData *parent, size_t offset, size_t length) {
 // and its buffer back to the client when it is reaped.
 struct Urb {
   DataRef urb, buffer;
-  int endpoint = 0;
   vexa_sim::BulkIn transfer;
   bool done = false;
 
@@ -95,14 +92,14 @@ void StepIn(const Node &node, Urb &urb) {
   if (!chip) return urb.Complete(0, -ESHUTDOWN);
   int result = 0;
   std::optional<vexa_sim::Clock::time_point> wake;
-  uint8_t *bytes = urb.buffer ? As<uint8_t>(urb.buffer) : nullptr;
-  const auto now = vexa_sim::Clock::now();
   if (urb.transfer.size > 0 &&
-      !vexa_sim::bulk_in_step(*chip, urb.transfer, bytes, now, false, &result, &wake))
+      !vexa_sim::bulk_in_step(*chip, urb.transfer, As<uint8_t>(urb.buffer), vexa_sim::Clock::now(),
+                              false, &result, &wake))
     return;
   const bool stalled = chip->channels[static_cast<size_t>(urb.transfer.interface)].stalled;
   urb.Complete(result, chip->unplugged ? -ESHUTDOWN : stalled ? -EPIPE : 0);
-  vexa_sim::log_bulk(VEXA_SIM_LOG_BULK_IN, chip->id, urb.endpoint, urb.transfer.size, result);
+  const int endpoint = As<usbdevfs_urb>(urb.urb)->endpoint;
+  vexa_sim::log_bulk(VEXA_SIM_LOG_BULK_IN, chip->id, endpoint, urb.transfer.size, result);
 }
 
 long SubmitUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
@@ -112,7 +109,6 @@ long SubmitUrb(const Node &node, Client &client, UMockdevIoctlData *arg) {
   const usbdevfs_urb header = *As<usbdevfs_urb>(urb->urb);
   if (header.type != USBDEVFS_URB_TYPE_BULK || header.buffer_length < 0) return -EINVAL;
   const bool in = (header.endpoint & USB_ENDPOINT_IN) != 0;
-  urb->endpoint = header.endpoint;
   if (header.buffer_length > 0) {
     urb->buffer = Resolve(urb->urb.get(), offsetof(usbdevfs_urb, buffer),
                           static_cast<size_t>(header.buffer_length));
@@ -256,15 +252,15 @@ class Testbed : public ::testing::Environment {
 
 }  // namespace
 
-void PlugChip(int chip);
+int PlugChip(int chip);
 
 // Adds the chip's node on bus 001 (no hub: libusb 0.1's users never ask one).
-void PlugChip(int chip) {
+int PlugChip(int chip) {
   auto node = std::make_unique<Node>();
   {
     Lock model(vexa_sim::sim().mutex);
     vexa_sim::Chip *model_chip = vexa_sim::find_chip(chip);
-    ASSERT_NE(model_chip, nullptr);
+    if (!model_chip) return chip;  // the fixture has reported the failed add
     node->chip = chip;
     node->descriptors = vexa_sim::descriptor_bytes(*model_chip, USB_DT_DEVICE, 0);
     std::vector<uint8_t> config = vexa_sim::descriptor_bytes(*model_chip, USB_DT_CONFIG, 0);
@@ -284,5 +280,6 @@ void PlugChip(int chip) {
   const bool attached = umockdev_testbed_attach_ioctl(g_testbed, devnode, node->handler, &error) &&
                         umockdev_testbed_add_from_string(g_testbed, record.c_str(), &error);
   g_nodes.push_back(std::move(node));
-  ASSERT_TRUE(attached) << devnode << ": " << (error ? error->message : "unknown error");
+  EXPECT_TRUE(attached) << devnode << ": " << (error ? error->message : "unknown error");
+  return chip;
 }
