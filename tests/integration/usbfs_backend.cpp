@@ -70,7 +70,6 @@ struct Client {
 struct Node {
   int chip = -1;                     // model chip id; -1 once the model was reset
   std::vector<uint8_t> descriptors;  // as read() returns them
-  UMockdevIoctlBase *handler = nullptr;
   std::map<UMockdevIoctlClient *, Client> clients;
 };
 
@@ -244,7 +243,6 @@ class Testbed : public ::testing::Environment {
   }
   void TearDown() override {
     if (g_testbed) g_object_unref(g_testbed);
-    for (auto &node : g_nodes) g_object_unref(node->handler);
   }
 };
 
@@ -269,16 +267,17 @@ int PlugChip(int chip) {
   const size_t devnum = g_nodes.size() + 2;  // never reused
   char devnode[32];
   std::snprintf(devnode, sizeof devnode, "/dev/bus/usb/001/%03zu", devnum);
-  node->handler = umockdev_ioctl_base_new();
-  g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(OnIoctl), node.get());
-  g_signal_connect(node->handler, "handle-read", G_CALLBACK(OnRead), node.get());
+  UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
+  g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl), node.get());
+  g_signal_connect(handler, "handle-read", G_CALLBACK(OnRead), node.get());
   // The handler comes first: the node is a socket that umockdev serves. libusb
   // 0.1 looks at the node only, so the device needs no sysfs attributes.
   GError *error = nullptr;
   const std::string record = "P: /devices/usb1/1-" + std::to_string(devnum) + "\nN: " +
                              (devnode + 5) + "\nE: SUBSYSTEM=usb\n";
-  const bool attached = umockdev_testbed_attach_ioctl(g_testbed, devnode, node->handler, &error) &&
+  const bool attached = umockdev_testbed_attach_ioctl(g_testbed, devnode, handler, &error) &&
                         umockdev_testbed_add_from_string(g_testbed, record.c_str(), &error);
+  g_object_unref(handler);  // the testbed holds its own reference
   g_nodes.push_back(std::move(node));
   EXPECT_TRUE(attached) << devnode << ": " << (error ? error->message : "unknown error");
   return chip;
