@@ -11,12 +11,12 @@ def run(coroutine, timeout=5):
     return asyncio.run(asyncio.wait_for(coroutine, timeout))
 
 
-def test_reads_from_two_channels_at_once(sim):
-    sim.add("dual,serial=VX2001")
+def test_streams_read_two_channels_at_once_and_keep_what_overran_the_limit(sim):
+    sim.add("dual,serial=VX2001,loopback=1")
 
     async def scenario():
         a = await vexa.aio.open(serial="VX2001 A")
-        b = await vexa.aio.open(serial="VX2001 B")
+        b = await vexa.aio.open(serial="VX2001 B", limit=8)
         async with a, b:
             reads = asyncio.gather(a.readexactly(6), b.readuntil(b"\n"))
             await asyncio.sleep(0.05)  # both are waiting now
@@ -24,44 +24,23 @@ def test_reads_from_two_channels_at_once(sim):
             sim.queue_rx(b"abc", channel=0)
             await asyncio.sleep(0.05)
             sim.queue_rx(b"def", channel=0)
-            return await reads
-
-    assert run(scenario()) == [b"abcdef", b"line\n"]
-
-
-def test_read_write_drain_and_partial_reads(sim):
-    sim.add("r4,serial=S,loopback=1")
-
-    async def scenario():
-        async with await vexa.aio.open(serial="S") as stream:
-            stream.write(b"hello world")
-            await stream.drain()
-            first = await stream.readexactly(5)
+            both = await reads
+            b.write(b"hello world")  # the chip sends it back
+            await b.drain()
+            with pytest.raises(asyncio.LimitOverrunError):
+                await b.readuntil(b"\n")
+            first = await b.readexactly(5)  # nothing was lost
             rest = b""
             while len(rest) < 6:
-                rest += await stream.read(100)
-            return first, rest, await stream.read(0)
-
-    assert run(scenario()) == (b"hello", b" world", b"")
-
-
-def test_readuntil_limit_and_one_reader_at_a_time(sim):
-    sim.add("r4,serial=S")
-
-    async def scenario():
-        async with await vexa.aio.open(serial="S", limit=8) as stream:
-            sim.queue_rx(b"0123456789")
-            with pytest.raises(asyncio.LimitOverrunError):
-                await stream.readuntil(b"\n")
-            assert await stream.readexactly(10) == b"0123456789"  # nothing was lost
-            waiting = asyncio.ensure_future(stream.read(1))
+                rest += await b.read(100)
+            waiting = asyncio.ensure_future(a.read(1))
             await asyncio.sleep(0.01)
-            with pytest.raises(RuntimeError):
-                await stream.read(1)
+            with pytest.raises(RuntimeError):  # one reader at a time
+                await a.read(1)
             sim.queue_rx(b"z")
-            return await waiting
+            return both, first, rest, await b.read(0), await waiting
 
-    assert run(scenario()) == b"z"
+    assert run(scenario()) == ([b"abcdef", b"line\n"], b"hello", b" world", b"", b"z")
 
 
 def test_modem_changes_wake_their_waiter_and_do_not_spin_a_read(sim):

@@ -20,7 +20,6 @@ def test_every_exported_function_is_declared():
     header = os.path.join(os.path.dirname(__file__), "..", "..", "api", "vexa.h")
     with open(header) as text:
         exported = set(re.findall(r"^KX_API [^(]*?\**(\w+)\(", text.read(), re.M))
-    assert len(exported) > 50
     assert exported == set(_lib._PROTOTYPES)
 
 

@@ -5,23 +5,20 @@ import time
 import pytest
 
 import vexa
-from conftest import FAULT_BULK_WRITE, FAULT_CONTROL
+from conftest import FAULT_BULK_WRITE, FAULT_CONTROL, eventually
 
 DUAL_AND_SINGLE = "dual,serial=VX2001,desc=Twin;r4,serial=VS0001,desc=Solo"
 
 
 def test_listing_names_every_channel_with_its_identity(sim):
     sim.add(DUAL_AND_SINGLE + ";r4,desc=Nameless")
-    found = vexa.list_channels()
-    assert [(c.index, c.serial, c.description, c.type, c.product_id) for c in found] == [
-        (0, "VX2001 A", "Twin A", vexa.DeviceType.DUAL, 0x6010),
-        (1, "VX2001 B", "Twin B", vexa.DeviceType.DUAL, 0x6010),
-        (2, "VS0001", "Solo", vexa.DeviceType.BCD0400, 0x6001),
-        (3, None, "Nameless", None, None),
+    assert [(c.index, c.serial, c.description, c.type, c.vendor_id, c.product_id)
+            for c in vexa.list_channels()] == [
+        (0, "VX2001 A", "Twin A", vexa.DeviceType.DUAL, 0x0403, 0x6010),
+        (1, "VX2001 B", "Twin B", vexa.DeviceType.DUAL, 0x0403, 0x6010),
+        (2, "VS0001", "Solo", vexa.DeviceType.BCD0400, 0x0403, 0x6001),
+        (3, None, "Nameless", None, None, None),
     ]
-    assert found[0].vendor_id == 0x0403
-    with pytest.raises(AttributeError):
-        found[0].index = 5  # frozen
 
 
 @pytest.mark.parametrize("selector, expected", [
@@ -32,6 +29,7 @@ def test_listing_names_every_channel_with_its_identity(sim):
     (dict(), ValueError), (dict(index=0, serial="VX2001"), ValueError),
 ])
 def test_open_by_each_selector(sim, selector, expected):
+    assert vexa.list_channels() == []  # open scans again and finds the chips added since
     sim.add(DUAL_AND_SINGLE)
     if isinstance(expected, str):
         with vexa.open(**selector) as ch:
@@ -41,19 +39,7 @@ def test_open_by_each_selector(sim, selector, expected):
             vexa.open(**selector)
 
 
-def test_busy_channel_and_chip_attached_after_a_scan(sim):
-    sim.add("r4,serial=FIRST")
-    with vexa.open(serial="FIRST"):
-        with pytest.raises(vexa.NotOpenedError):
-            vexa.open(serial="FIRST")
-    sim.add("r4,serial=LATER")  # open rescans, so this one is found
-    with vexa.open(serial="LATER") as ch:
-        assert ch.serial == "LATER"
-
-
-def test_close_is_idempotent_and_use_after_close_raises(sim):
-    sim.add("r4,serial=S")
-    ch = vexa.open(serial="S")
+def test_close_is_idempotent_and_use_after_close_raises(ch):
     ch.close()
     ch.close()
     assert ch.closed
@@ -75,8 +61,7 @@ def test_read_time_outs(sim, ch, monkeypatch, into_result, queued, size, timeout
     if not into_result:  # the copying path of interpreters other than CPython
         monkeypatch.setattr(vexa.channel, "_new_bytes", None)
     sim.queue_rx(queued)
-    while ch.in_waiting < len(queued):
-        time.sleep(0.005)
+    assert eventually(lambda: ch.in_waiting == len(queued))
     began = time.monotonic()
     assert ch.read(size, timeout=timeout) == expected
     assert min_s <= time.monotonic() - began <= max_s
@@ -94,7 +79,7 @@ def test_blocking_read_waits_for_every_byte_until_a_purge_ends_it(sim, ch):
     assert result == [b"12"] and sim.state().rx_purges >= 1
 
 
-def test_write_counts_and_delivers_bytes_and_readinto_fills_a_view(sim, ch):
+def test_write_delivers_and_readinto_fills_a_view_when_select_says_so(sim, ch):
     payload = bytes(range(256)) * 40
     assert ch.write(bytearray(payload)) == len(payload)
     assert ch.write(b"") == 0
@@ -102,10 +87,14 @@ def test_write_counts_and_delivers_bytes_and_readinto_fills_a_view(sim, ch):
     while len(got) < len(payload):
         got += sim.take_tx()
     assert got == payload
+    fd = ch.fileno()
+    assert select.select([fd], [], [], 0)[0] == []
     sim.queue_rx(b"echo")
+    assert select.select([fd], [], [], 2)[0] == [fd]
     buffer = bytearray(8)
     assert ch.readinto(memoryview(buffer)[:4], timeout=1) == 4
     assert buffer == b"echo" + bytes(4)
+    assert select.select([fd], [], [], 0)[0] == []
 
 
 def test_configure_reaches_the_chip(sim, ch):
@@ -123,8 +112,9 @@ def test_configure_reaches_the_chip(sim, ch):
 
 
 @pytest.mark.parametrize("settings, error", [
-    (dict(bytesize=6), ValueError), (dict(stopbits=1.5), ValueError), (dict(baudrate=0), ValueError),
-    (dict(parity=9), ValueError), (dict(baudrate=50_000_000), vexa.ParameterError),
+    (dict(bytesize=6), ValueError), (dict(stopbits=1.5), ValueError),
+    (dict(baudrate=0), ValueError), (dict(parity=9), ValueError),
+    (dict(baudrate=50_000_000), vexa.ParameterError),
 ])
 def test_configure_refuses_what_the_chip_cannot_do(sim, ch, settings, error):
     with pytest.raises(error):
@@ -139,30 +129,24 @@ def test_modem_lines(sim, ch):
     assert (sim.state().dtr, ch.dtr, ch.rts) == (0, False, True)
     assert not ch.modem_changed
     sim.set_status(0x10 | 0x80)  # CTS and CD
-    deadline = time.monotonic() + 2
-    while not ch.modem_changed and time.monotonic() < deadline:
-        time.sleep(0.005)
+    assert eventually(lambda: ch.modem_changed)
     assert (ch.cts, ch.dsr, ch.ri, ch.cd) == (True, False, False, True)
     assert not ch.modem_changed
 
 
-def test_break_latency_and_bit_mode(sim):
-    sim.add("r4,serial=S;r2,serial=OLD")
-    with vexa.open(serial="S") as ch:
-        ch.configure(bytesize=8)
-        ch.break_condition = True
-        assert sim.state().line_control == 0x4008
-        ch.send_break(0.01)
-        assert sim.state().line_control == 0x0008 and not ch.break_condition
-        ch.latency_timer = 2
-        assert ch.latency_timer == 2 == sim.state().latency_timer
-        ch.set_bit_mode(0x0F, 0x01)
-        assert (sim.state().bit_mask, sim.state().bit_mode) == (0x0F, 0x01)
-    with vexa.open(serial="OLD") as old:
-        with pytest.raises(vexa.UnsupportedError):
-            old.latency_timer = 2
-        with pytest.raises(vexa.UnsupportedError):
-            old.set_bit_mode(0, 0)
+def test_break_latency_and_bit_mode(sim, ch):
+    ch.configure(bytesize=8)
+    ch.break_condition = True
+    assert sim.state().line_control == 0x4008
+    ch.send_break(0.01)
+    assert sim.state().line_control == 0x0008 and not ch.break_condition
+    ch.latency_timer = 2
+    assert ch.latency_timer == 2 == sim.state().latency_timer
+    ch.set_bit_mode(0x0F, 0x01)
+    assert (sim.state().bit_mask, sim.state().bit_mode) == (0x0F, 0x01)
+    sim.add("r2,serial=OLD")
+    with vexa.open(serial="OLD") as old, pytest.raises(vexa.UnsupportedError):
+        old.latency_timer = 2
 
 
 def test_library_failures_raise_their_family(sim, ch):
@@ -175,12 +159,3 @@ def test_library_failures_raise_their_family(sim, ch):
     with pytest.raises(vexa.VexaIOError) as caught:
         ch.write(b"lost")
     assert caught.value.status == 10
-
-
-def test_fileno_works_with_select(sim, ch):
-    fd = ch.fileno()
-    assert select.select([fd], [], [], 0)[0] == []
-    sim.queue_rx(b"hi")
-    assert select.select([fd], [], [], 2)[0] == [fd]
-    assert ch.read(2) == b"hi"
-    assert select.select([fd], [], [], 0)[0] == []

@@ -32,14 +32,15 @@ def test_example_exit_status_and_output(chips, example, args, code, expected):
     assert expected in done.stdout
 
 
-def wait_for(stream, pattern, seen, count=1):
-    """Reads the raw pipe until ``pattern`` matched ``count`` times in all it said."""
-    while len(re.findall(pattern, seen[stream])) < count:
-        assert select.select([stream], [], [], 10)[0], f"no {pattern!r} within 10 s"
-        chunk = os.read(stream.fileno(), 4096).decode()
-        assert chunk, f"the example ended without {pattern!r}: {seen[stream]!r}"
-        seen[stream] += chunk
-    return re.findall(pattern, seen[stream])
+def read_until(fd, done):
+    """Reads the raw descriptor until ``done`` holds for all it said."""
+    got = b""
+    while not done(got):
+        assert select.select([fd], [], [], 10)[0], f"nothing more within 10 s after {got!r}"
+        chunk = os.read(fd, 4096)
+        assert chunk, f"the example ended after {got!r}"
+        got += chunk
+    return got
 
 
 def test_aio_bridge_carries_both_directions():
@@ -49,18 +50,15 @@ def test_aio_bridge_carries_both_directions():
         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     ptys = {}
     try:
-        seen = {process.stdout: "", process.stderr: ""}
-        for letter, name in wait_for(process.stderr, r"channel ([AB]): (\S+)\n", seen, 2):
+        named = rb"channel ([AB]): (\S+)\n"
+        said = read_until(process.stderr.fileno(), lambda got: len(re.findall(named, got)) == 2)
+        for letter, name in re.findall(named, said):
             ptys[letter] = os.open(name, os.O_RDWR | os.O_NOCTTY)
             tty.setraw(ptys[letter])
-        wait_for(process.stdout, "bridging", seen)
-        for source, sink, data in (("A", "B", b"to the right"), ("B", "A", b"and back")):
+        read_until(process.stdout.fileno(), lambda got: b"bridging" in got)
+        for source, sink, data in ((b"A", b"B", b"to the right"), (b"B", b"A", b"and back")):
             os.write(ptys[source], data)
-            got = b""
-            while len(got) < len(data):
-                assert select.select([ptys[sink]], [], [], 10)[0], f"nothing reached {sink}"
-                got += os.read(ptys[sink], 100)
-            assert got == data
+            assert read_until(ptys[sink], lambda got: len(got) >= len(data)) == data
     finally:
         process.terminate()
         process.wait(10)
