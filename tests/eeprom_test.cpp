@@ -70,12 +70,11 @@ TEST_F(EepromTest, WorkedExampleProgramsTheExactImage) {
   expected.resize(63, 0);
   expected.push_back(0xB35D);
   EXPECT_EQ(EepromWords(chip, 64), expected);
-  // Erase once, then one write per word in order, then a full read-back.
-  EXPECT_EQ(ControlLog(kErase).size(), 1u);
+  // One write per word, in order (the whole sequence, erase and read-back
+  // included, is counted in fault_test).
   const auto writes = ControlLog(kWriteWord);
   ASSERT_EQ(writes.size(), 64u);
   for (unsigned i = 0; i < 64; ++i) EXPECT_EQ(writes[i].index, i);
-  EXPECT_EQ(ControlLog(kReadWord).size(), 64u);
 }
 
 // Revision 4 keeps every flag, revision 2 hides the gated ones though they are

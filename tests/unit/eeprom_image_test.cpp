@@ -103,7 +103,7 @@ TEST(EeImage, UserAreaOfForeignContents) {
 TEST(EeImage, DumpIsTheFirst128RawBytes) {
   TEeData data(128);
   for (int i = 0; i < 128; ++i) data.Add(static_cast<unsigned short>(i | (0xA0 + i % 16) << 8));
-  char path[] = "/tmp/eeprom_dump_XXXXXX";
+  char path[] = "/tmp/eeprom_dump_XXXXXX";  // unique: suites may run side by side
   const int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
   close(fd);
