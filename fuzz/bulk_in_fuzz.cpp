@@ -5,7 +5,6 @@
 #include <pthread.h>
 
 #include <algorithm>
-#include <memory>
 #include <vector>
 
 #include "bulk_in.h"
@@ -15,34 +14,16 @@
 namespace {
 
 constexpr uint32_t kRingBytes = 65536;
+_EVENT_HANDLE event = {PTHREAD_COND_INITIALIZER, PTHREAD_MUTEX_INITIALIZER};
 
-struct Record {
-  norvec_device device;
-  std::unique_ptr<uint8_t[]> ring{new uint8_t[kRingBytes]};
-  _EVENT_HANDLE event;
-
-  explicit Record(uint32_t packet) {
-    device.max_packet_size = packet;
-    device.rx_buffer = ring.get();
-    device.rx_capacity = kRingBytes - 2 * (kRingBytes / packet);
-    device.rx_free = device.rx_capacity;
-    pthread_mutex_init(&event.mutex, nullptr);
-    pthread_cond_init(&event.cond, nullptr);
-  }
-  ~Record() {
-    pthread_cond_destroy(&event.cond);
-    pthread_mutex_destroy(&event.mutex);
-  }
-
-  void Drain(std::vector<uint8_t> *out, uint32_t most) {
-    MutexGuard hold(device.rx_lock);
-    uint32_t queued = RingQueuedLocked(&device);
-    uint32_t n = queued < most ? queued : most;
-    size_t at = out->size();
-    out->resize(at + n);
-    if (n) RingTakeLocked(&device, out->data() + at, n);
-  }
-};
+// Takes up to `most` bytes out of the ring.
+void Drain(norvec_device *device, std::vector<uint8_t> *out, uint32_t most) {
+  MutexGuard hold(device->rx_lock);
+  const uint32_t n = std::min(RingQueuedLocked(device), most);
+  const size_t at = out->size();
+  out->resize(at + n);
+  if (n) RingTakeLocked(device, out->data() + at, n);
+}
 
 }  // namespace
 
@@ -51,10 +32,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const uint32_t packets[] = {3, 8, 64, 512};
   const uint8_t shape = in.Byte();
   const uint32_t packet = shape & 0x80 ? 3 + shape % 125 : packets[shape % 4];
-  Record record(packet);
-  norvec_device &device = record.device;
+  std::vector<uint8_t> ring(kRingBytes);
+  norvec_device device;
+  device.max_packet_size = packet;
+  device.rx_buffer = ring.data();
+  device.rx_capacity = kRingBytes - 2 * (kRingBytes / packet);
+  device.rx_free = device.rx_capacity;
   if (shape & 0x40) {
-    device.event_handle.store(&record.event);
+    device.event_handle.store(&event);
     device.event_mask.store(KX_EVENT_RX_DATA | KX_EVENT_MODEM_CHANGED);
     device.event_flags.store(1);
   }
@@ -64,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   while (in.remaining() > 0) {
     const uint8_t op = in.Byte();
     if (op < 0x30) {
-      record.Drain(&received, static_cast<uint32_t>(op) * 997);
+      Drain(&device, &received, static_cast<uint32_t>(op) * 997);
       continue;
     }
     // One transfer of up to 4096 bytes, cut into packets of the endpoint's size.
@@ -80,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     // The reader thread never hands over more than the ring has room for
     // (one thread here: no lock needed to look).
-    if (payload.size() > device.rx_free) record.Drain(&received, kRingBytes);
+    if (payload.size() > device.rx_free) Drain(&device, &received, kRingBytes);
     expected.insert(expected.end(), payload.begin(), payload.end());
     ProcessBulkInData(&device, transfer.data(), static_cast<int>(length));
     if (modem >= 0) FUZZ_CHECK(device.modem_status.load() == modem);
@@ -88,10 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(device.rx_free <= device.rx_capacity);
     FUZZ_CHECK(device.rx_write_pos < device.rx_capacity && device.rx_read_pos < device.rx_capacity);
   }
-  record.Drain(&received, kRingBytes);
+  Drain(&device, &received, kRingBytes);
   FUZZ_CHECK(received == expected);
   FUZZ_CHECK(device.rx_free == device.rx_capacity);
-  const uint32_t events = device.event_status.load();
-  FUZZ_CHECK((events & ~3u) == 0);
+  FUZZ_CHECK((device.event_status.load() & ~3u) == 0);
   return 0;
 }

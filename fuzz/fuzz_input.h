@@ -1,5 +1,6 @@
-// Takes typed values off the front of a fuzzer's input; past its end every
-// value reads as zero, so a target never reads outside the input.
+// Shared pieces of the fuzz targets: typed values taken off the front of the
+// input (past its end every value reads as zero, so a target never reads
+// outside it), guarded output buffers, and the setup of chips to talk to.
 #ifndef VEXA_FUZZ_INPUT_H
 #define VEXA_FUZZ_INPUT_H
 
@@ -8,6 +9,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+
+#include "vexa.h"
+#include "vexa_sim.h"
 
 class FuzzInput {
  public:
@@ -40,10 +44,7 @@ class FuzzInput {
 };
 
 // A broken promise of the library: stop here so the fuzzer keeps the input.
-#define FUZZ_CHECK(condition) \
-  do {                        \
-    if (!(condition)) std::abort(); \
-  } while (0)
+#define FUZZ_CHECK(condition) do { if (!(condition)) std::abort(); } while (0)
 
 // Output buffers with guard bytes on both sides.
 template <size_t N, size_t Guard = 16>
@@ -59,7 +60,31 @@ struct Guarded {
     return true;
   }
   // Whether a NUL ends a string inside the buffer.
-  bool Terminated() const { return std::find(bytes + Guard, bytes + Guard + N, 0) != bytes + Guard + N; }
+  bool Terminated() const {
+    return std::find(bytes + Guard, bytes + Guard + N, 0) != bytes + Guard + N;
+  }
 };
+
+// Attaches the chips described as text (as in VEXA_SIM_CHIPS) and opens one
+// channel of each by name, for targets that keep their handles across inputs.
+template <size_t N>
+void OpenChips(const char *chips, const char *const (&names)[N], KX_HANDLE (&handles)[N]) {
+  vexa_sim_reset();
+  FUZZ_CHECK(vexa_sim_add_chips_from_text(chips) == static_cast<int>(N));
+  uint32_t count = 0;
+  KX_ListDevices(&count, nullptr, KX_LIST_COUNT);  // builds the bus list
+  for (size_t k = 0; k < N; ++k)
+    FUZZ_CHECK(KX_OpenEx(names[k], KX_MATCH_SERIAL, &handles[k]) == KX_OK);
+}
+
+// Sets the four texts of a record of either form: manufacturer, its id,
+// description, serial number.
+template <typename Record>
+void SetTexts(Record *record, char *const (&texts)[4]) {
+  record->manufacturer = texts[0];
+  record->manufacturer_id = texts[1];
+  record->description = texts[2];
+  record->serial_number = texts[3];
+}
 
 #endif  // VEXA_FUZZ_INPUT_H

@@ -1,7 +1,7 @@
-// EEPROM images decoded and edited in memory where a foreign image or a
-// corrupted offset puts strings, options or the user area at the image's
-// edge: nothing is read or written outside it. Whole layouts are checked
-// through the exported calls in eeprom_test.
+// EEPROM images decoded and edited in memory where a foreign image puts
+// strings, options or the user area at the image's edge: nothing is read or
+// written outside it. Whole layouts are checked through the exported calls in
+// eeprom_test.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -17,26 +17,6 @@
 #include "kxeeSingle.h"
 
 namespace {
-
-// The serial-number descriptor as KX_EE_Program passes it.
-std::vector<wchar_t> SerialDescriptor(const std::string &text) {
-  std::vector<wchar_t> descriptor{static_cast<wchar_t>(0x0300 + 2 * text.size() + 2)};
-  for (char c : text) descriptor.push_back(static_cast<wchar_t>(static_cast<uint8_t>(c)));
-  return descriptor;
-}
-
-TEST(EeImage, WordCursorStaysInsideTheImage) {
-  EXPECT_EQ(TEeData(500).word_count, 128u) << "a whole-image transfer may not pass the image";
-  TEeData full;
-  full.Add(0xFFFF);
-  EXPECT_EQ(full.IsErased(), 1u) << "an erased word keeps the image blank";
-  for (int i = 1; i < 130; ++i) full.Add(static_cast<unsigned short>(0x0101 * (i + 1)));
-  EXPECT_EQ(full.IsErased(), 0u);
-  EXPECT_EQ(full.cursor, 256u);
-  EXPECT_EQ(full.image[255], 0x80);
-  EXPECT_EQ(full.Get(), 0);
-  EXPECT_EQ(full.cursor, 256u);
-}
 
 TEST(EeImage, ForeignLengthBytesDecodeInsideBounds) {
   // 127 is the largest positive length byte and yields 62 characters without
@@ -59,38 +39,34 @@ TEST(EeImage, ForeignLengthBytesDecodeInsideBounds) {
   EXPECT_TRUE(TKxE2Data::StrCopyToDescStr(small, "ab", 6));
 }
 
+// A large dual-channel image adds 128 to the offsets it holds, so a foreign
+// one can put a string's start at the image's last bytes.
 TEST(EeImage, StringsNearTheImageEndAreCutAtTheImage) {
   TKxEEDual image;
   std::memset(image.image, 'z', sizeof image.image);
+  image.blank = 0;
   char text[64] = "untouched";
   image.product_string_offset = 250;  // room for two characters
   image.image[250] = 40;
   image.GetProductString(text);
-  EXPECT_STREQ(text, "") << "a blank image has no texts";
-  image.blank = 0;
-  image.GetProductString(text);
   EXPECT_STREQ(text, "zz");
 
-  image.manufacturer_string_offset = 255;  // length byte only
+  // A length byte only: no text, and the prefix, options and user area that
+  // would follow the serial number lie outside the image.
+  image.manufacturer_string_offset = image.serial_string_offset = 255;
   image.image[255] = 20;
   image.GetManufacturerString(text);
   EXPECT_STREQ(text, "");
-
-  image.serial_string_offset = 300;
   image.GetSerialString(text);
   EXPECT_STREQ(text, "");
   EXPECT_EQ(image.GetOptions(), 0);
   EXPECT_EQ(image.GetUserAreaSize(), 0);
-  image.EraseSerialStringDescriptor();
   EXPECT_FALSE(image.AddPortNamePrefixDescriptor(kEmptyPrefix));
-  EXPECT_FALSE(image.AddSerialStringDescriptor(SerialDescriptor("12").data()));
-
   // A serial descriptor that would run off the image is refused whole.
-  image.serial_string_offset = 250;
+  const wchar_t serial[] = {0x0306, '1', '2'};
   image.image[19] = 0x55;
-  EXPECT_FALSE(image.AddSerialStringDescriptor(SerialDescriptor("abcd").data()));
-  EXPECT_EQ(image.image[19], 0x55);
-  EXPECT_EQ(image.image[250], 40);
+  EXPECT_FALSE(image.AddSerialStringDescriptor(serial));
+  EXPECT_EQ(std::vector<int>({image.image[19], image.image[255]}), std::vector<int>({0x55, 20}));
 }
 
 TEST(EeImage, UserAreaOfForeignContents) {
@@ -127,13 +103,13 @@ TEST(EeImage, UserAreaOfForeignContents) {
 TEST(EeImage, DumpIsTheFirst128RawBytes) {
   TEeData data(128);
   for (int i = 0; i < 128; ++i) data.Add(static_cast<unsigned short>(i | (0xA0 + i % 16) << 8));
-  char path[] = "/tmp/eeprom_dump_XXXXXX";
+  char path[] = "/tmp/eeprom_dump_XXXXXX";  // unique: suites may run side by side
   const int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
   close(fd);
   ASSERT_EQ(data.WriteToFile(path), 1);
   std::ifstream file(path, std::ios::binary);
-  const std::vector<uint8_t> contents{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  const std::vector<uint8_t> contents{std::istreambuf_iterator<char>(file), {}};
   std::remove(path);
   EXPECT_EQ(contents, std::vector<uint8_t>(data.image, data.image + 128));
   EXPECT_EQ(data.WriteToFile("/nonexistent-dir/eeprom.bin"), 0);
