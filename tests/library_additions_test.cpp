@@ -55,7 +55,6 @@ class TraceChild : public SimTest {};
 TEST_F(TraceChild, Work) {
   if (!std::getenv("TRACE_CHILD")) GTEST_SKIP() << "runs as the child of DebugTrace";
   const int chip = AddSingle("TR1", "Trace");
-  std::fputs("child: start\n", stderr);
   KX_HANDLE handle = Open(0);
   ASSERT_EQ(KX_SetBaudRate(handle, 9600), KX_OK);
   uint32_t written = 0;
