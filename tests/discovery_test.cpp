@@ -76,32 +76,10 @@ TEST_F(Discovery, ListingByIndex) {
   EXPECT_EQ(vexa_sim_open_handles(), 0) << "every handle opened for a string is closed";
 }
 
-TEST_F(Discovery, ListEveryStopsFillingAtANullEntry) {
+TEST_F(Discovery, ListEveryFlagWordsAndNullArguments) {
   AddDual("AB12", "Dual");
   AddSingle("CD34", "Single");
-  char first[258] = "", second[258] = "", third[258] = "", fourth[258] = "untouched";
-  char *slots[4] = {first, second, nullptr, fourth};
   uint32_t count = 99;
-  EXPECT_EQ(KX_ListDevices(slots, &count, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_OK);
-  EXPECT_EQ(count, 2u);
-  EXPECT_EQ(Strings({first, second, fourth}), Strings({"AB12 A", "AB12 B", "untouched"}));
-  char *all[4] = {first, second, third, nullptr};
-  EXPECT_EQ(KX_ListDevices(all, &count, KX_LIST_EVERY | KX_MATCH_DESCRIPTION), KX_OK);
-  EXPECT_EQ(count, 3u);
-  EXPECT_STREQ(third, "Single");
-
-  // A channel without the string fails the listing; buffers written before stay.
-  AddSingle(nullptr, "No serial");
-  char *four[5] = {first, second, third, fourth, nullptr};
-  std::strcpy(first, "");
-  EXPECT_EQ(KX_ListDevices(four, &count, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_ERR_OTHER);
-  EXPECT_EQ(count, 0u);
-  EXPECT_STREQ(first, "AB12 A");
-}
-
-TEST_F(Discovery, FlagWordsAndNullArguments) {
-  AddSingle("CD34", "Single");
-  uint32_t count = 0;
   // Bit 31 with another bit is refused before the bus is touched: a failing
   // scan would otherwise turn the answer into KX_ERR_OTHER.
   Inject(Fault(VEXA_SIM_FAULT_FIND_DEVICES, -12, -1, -1, 0, -1));
@@ -113,22 +91,36 @@ TEST_F(Discovery, FlagWordsAndNullArguments) {
   EXPECT_EQ(KX_ListDevices(nullptr, nullptr, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_ERR_PARAMETER);
   // Index 0 travels as a null pointer: only the buffer is required.
   EXPECT_EQ(KX_ListDevices(nullptr, nullptr, KX_LIST_INDEXED | KX_MATCH_SERIAL), KX_ERR_PARAMETER);
-  char text[258] = "";
-  char *slots[2] = {text, nullptr};
+  char first[258] = "", second[258] = "", third[258] = "", fourth[258] = "untouched";
+  char *slots[4] = {first, second, nullptr, fourth};
   EXPECT_EQ(KX_ListDevices(slots, nullptr, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_ERR_PARAMETER);
   EXPECT_EQ(KX_ListDevices(nullptr, slots, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_ERR_PARAMETER);
   // A string bit without a list bit only rescans.
-  char untouched[258] = "untouched";
-  EXPECT_EQ(KX_ListDevices(untouched, untouched, KX_MATCH_SERIAL), KX_OK);
-  EXPECT_STREQ(untouched, "untouched");
+  EXPECT_EQ(KX_ListDevices(fourth, fourth, KX_MATCH_SERIAL), KX_OK);
+  EXPECT_STREQ(fourth, "untouched");
   // No string bit: refused on an attached channel, not found beyond.
   EXPECT_EQ(ByIndex(0, 0, KX_ERR_PARAMETER), "untouched");
-  EXPECT_EQ(ByIndex(1, 0, KX_ERR_NOT_FOUND), "untouched");
+  EXPECT_EQ(ByIndex(3, 0, KX_ERR_NOT_FOUND), "untouched");
   // Indexed and every together: both run, and the status of the last (the listing) wins.
-  uint32_t count_every = 0;
-  EXPECT_EQ(KX_ListDevices(slots, &count_every, KX_LIST_INDEXED | KX_LIST_EVERY | KX_MATCH_SERIAL), KX_OK);
-  EXPECT_EQ(count_every, 1u);
-  EXPECT_STREQ(text, "CD34");
+  char *one[2] = {second, nullptr};
+  EXPECT_EQ(KX_ListDevices(one, &count, KX_LIST_INDEXED | KX_LIST_EVERY | KX_MATCH_SERIAL), KX_OK);
+  EXPECT_EQ(count, 1u);
+  EXPECT_STREQ(second, "AB12 A");
+  // Every channel, until a null entry.
+  EXPECT_EQ(KX_ListDevices(slots, &count, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_OK);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(Strings({first, second, fourth}), Strings({"AB12 A", "AB12 B", "untouched"}));
+  char *all[4] = {first, second, third, nullptr};
+  EXPECT_EQ(KX_ListDevices(all, &count, KX_LIST_EVERY | KX_MATCH_DESCRIPTION), KX_OK);
+  EXPECT_EQ(count, 3u);
+  EXPECT_STREQ(third, "Single");
+  // A channel without the string fails the listing; buffers written before stay.
+  AddSingle(nullptr, "No serial");
+  char *four[5] = {first, second, third, fourth, nullptr};
+  std::strcpy(first, "");
+  EXPECT_EQ(KX_ListDevices(four, &count, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_ERR_OTHER);
+  EXPECT_EQ(count, 0u);
+  EXPECT_STREQ(first, "AB12 A");
 }
 
 }  // namespace
