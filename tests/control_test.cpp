@@ -1,8 +1,6 @@
 // The exported control functions against the simulated chip: the requests on
 // the wire, the statuses, what a refused request leaves behind, and what each
 // chip revision reports and takes.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstring>
 #include <functional>
