@@ -1,8 +1,6 @@
 // The exported control functions against the simulated chip: the requests on
 // the wire, the statuses, what a refused request leaves behind, and what each
 // chip revision reports and takes.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -20,6 +18,10 @@ using Request = std::tuple<int, int, int, int>;
 Request Out(int request, int value, int index) { return Request{0x40, request, value, index}; }
 Request In(int request, int index) { return Request{0xC0, request, 0, index}; }
 using Requests = std::vector<Request>;
+Requests operator+(Requests first, const Requests &then) {
+  first.insert(first.end(), then.begin(), then.end());
+  return first;
+}
 
 // The settings the record keeps once the chip has acknowledged them.
 std::vector<int> Kept(KX_HANDLE h) {
@@ -31,12 +33,6 @@ std::vector<int> Kept(KX_HANDLE h) {
 
 class ControlTest : public SimTest {
  protected:
-  // Opens `index` and forgets what the open sequence itself sent.
-  KX_HANDLE OpenQuiet(int index) {
-    KX_HANDLE handle = Open(index);
-    vexa_sim_log_clear();
-    return handle;
-  }
   // The control requests sent since the log was last cleared; clears it.
   static Requests Sent(int request = -1) {
     Requests sent;
@@ -49,20 +45,25 @@ class ControlTest : public SimTest {
   }
 };
 
-// Every setter on channel B of a dual chip (port 2): first refused by the
-// chip, which must stop the sequence there and change nothing, then taken.
-TEST_F(ControlTest, SettersOnTheWireAndRefusedRequestsChangeNothing) {
+// Where the getters store what they read: a refused read must leave it alone.
+unsigned char g_read;
+
+// Every setter and getter on channel B of a dual chip (port 2): first refused
+// by the chip, which must stop the sequence there and change nothing, then taken.
+TEST_F(ControlTest, RequestsOnTheWireAndRefusedRequestsChangeNothing) {
   AddDual("D1", "Dual");
   Open(0);
-  KX_HANDLE b = OpenQuiet(1);
+  KX_HANDLE b = Open(1);
+  Sent();  // not the open sequence
   using Call = std::function<KX_STATUS(KX_HANDLE)>;
   const struct {
     const char *name;
     Call call;
     Requests wire;
-    bool keeps;  // whether the record takes the new setting
+    bool keeps = false;  // whether the record takes the new setting
     int failing = -1;  // the request that is refused; -1: the first one
     KX_STATUS refused = KX_ERR_IO;
+    int result = -5;  // what the refused request returns (0: an empty reply)
   } rows[] = {
       {"break before any format", [](KX_HANDLE h) { return KX_SetBreakOn(h); }, {Out(4, 0x4000, 2)}, false},
       {"8N1", [](KX_HANDLE h) { return KX_SetDataCharacteristics(h, KX_BITS_8, KX_STOP_BITS_1, KX_PARITY_NONE); },
@@ -85,6 +86,9 @@ TEST_F(ControlTest, SettersOnTheWireAndRefusedRequestsChangeNothing) {
       {"chars, second refused", [](KX_HANDLE h) { return KX_SetChars(h, 0x0D, 0, 0x0A, 1); },
        {Out(6, 0x000D, 2), Out(7, 0x010A, 2)}, true, 7},
       {"latency timer", [](KX_HANDLE h) { return KX_SetLatencyTimer(h, 40); }, {Out(9, 40, 2)}, true},
+      {"get latency", [](KX_HANDLE h) { return KX_GetLatencyTimer(h, &g_read); }, {In(10, 2)}},
+      {"get bit mode, empty reply", [](KX_HANDLE h) { return KX_GetBitMode(h, &g_read); },
+       {In(12, 2)}, false, -1, KX_ERR_IO, 0},
       {"bit mode", [](KX_HANDLE h) { return KX_SetBitMode(h, 0xF0, 0x01); }, {Out(11, 0x01F0, 2)}, true},
       {"raw divisor", [](KX_HANDLE h) { return KX_SetDivisor(h, 0xC001); }, {Out(3, 0xC001, 2)}, false},
       {"baud rate", [](KX_HANDLE h) { return KX_SetBaudRate(h, 9600); }, {Out(3, 0x4138, 2)}, false, -1,
@@ -94,8 +98,10 @@ TEST_F(ControlTest, SettersOnTheWireAndRefusedRequestsChangeNothing) {
     SCOPED_TRACE(row.name);
     const int failing = row.failing >= 0 ? row.failing : std::get<1>(row.wire.front());
     const std::vector<int> before = Kept(b);
-    FailControl(failing);
+    FailControl(failing, row.result);
+    g_read = 0xEE;
     EXPECT_EQ(row.call(b), row.refused);
+    EXPECT_EQ(g_read, 0xEE);
     const auto stop = std::find_if(row.wire.begin(), row.wire.end(),
                                    [failing](const Request &r) { return std::get<1>(r) == failing; });
     EXPECT_EQ(Sent(), Requests(row.wire.begin(), stop + 1)) << "nothing sent after the refusal";
@@ -126,9 +132,9 @@ TEST_F(ControlTest, BaudRatesOnTheWireByChipFamily) {
   AddSingle("S2", "Single", 0x0200);
   AddSingle("S4", "Single", 0x0400);
   AddDual("D1", "Dual");
-  KX_HANDLE plain = OpenQuiet(0), capable = OpenQuiet(1);
-  OpenQuiet(2);
-  KX_HANDLE b = OpenQuiet(3);
+  KX_HANDLE plain = Open(0), capable = Open(1);
+  Open(2);
+  KX_HANDLE b = Open(3);
   struct Row {
     KX_HANDLE handle;
     unsigned long rate;
@@ -175,91 +181,53 @@ TEST_F(ControlTest, BaudRatesOnTheWireByChipFamily) {
     SCOPED_TRACE(testing::Message() << (row.handle == plain ? "plain " : row.handle == b ? "dual B " : "capable ")
                                     << row.rate << " baud");
     Sent();
-    if (row.divisor < 0) {
-      EXPECT_EQ(KX_SetBaudRate(row.handle, row.rate), KX_ERR_BAUD_RATE);
-      EXPECT_EQ(Sent().size(), 0u);
-    } else {
-      EXPECT_EQ(KX_SetBaudRate(row.handle, row.rate), KX_OK);
-      EXPECT_EQ(Sent(), Requests{Out(3, row.divisor, row.index)});
-    }
+    EXPECT_EQ(KX_SetBaudRate(row.handle, row.rate), row.divisor < 0 ? KX_ERR_BAUD_RATE : KX_OK);
+    EXPECT_EQ(Sent(), row.divisor < 0 ? Requests{} : Requests{Out(3, row.divisor, row.index)});
   }
 }
 
-TEST_F(ControlTest, GettersReadTheChipAndAFailedOrShortReplyStoresNothing) {
-  AddSingle("S1", "Single");
-  KX_HANDLE h = OpenQuiet(0);
-  unsigned char latency = 0;  // the values read back: the revisions test below
-  EXPECT_EQ(KX_GetLatencyTimer(h, &latency), KX_OK);
-  EXPECT_EQ(KX_GetBitMode(h, &latency), KX_OK);
-  EXPECT_EQ(Sent(), (Requests{In(10, 1), In(12, 1)}));
-  for (int result : {0, -5}) {
-    SCOPED_TRACE(result);
-    unsigned char value = 0xEE;
-    FailControl(10, result);
-    EXPECT_EQ(KX_GetLatencyTimer(h, &value), KX_ERR_IO);
-    FailControl(12, result);
-    EXPECT_EQ(KX_GetBitMode(h, &value), KX_ERR_IO);
-    EXPECT_EQ(value, 0xEE);
-  }
-}
-
-TEST_F(ControlTest, PurgeAndResetOnChannelB) {
-  AddDual("D1", "Dual");
+// Six receive purges, then the transmit one; the reset goes to the whole chip
+// (index 0) first. A refused request ends the sequence, and the receive ring
+// is emptied only when the sixth receive purge succeeds.
+TEST_F(ControlTest, PurgeAndResetOnTheWireAndInTheRing) {
+  const int chip = AddDual("D1", "Dual");
   Open(0);
-  KX_HANDLE b = OpenQuiet(1);
-  // Six receive purges and then the transmit one.
-  Requests both(6, Out(0, 1, 2));
-  both.push_back(Out(0, 2, 2));
-  EXPECT_EQ(KX_Purge(b, KX_PURGE_RX), KX_OK);
-  EXPECT_EQ(Sent(), Requests(6, Out(0, 1, 2)));
-  EXPECT_EQ(KX_Purge(b, KX_PURGE_TX), KX_OK);
-  EXPECT_EQ(Sent(), Requests{Out(0, 2, 2)});
-  EXPECT_EQ(KX_Purge(b, KX_PURGE_RX | KX_PURGE_TX | 0x100), KX_OK);
-  EXPECT_EQ(Sent(), both);
-  EXPECT_EQ(KX_Purge(b, 0), KX_OK);
-  EXPECT_EQ(Sent().size(), 0u) << "neither direction: nothing to do";
-
-  // The reset goes to the whole chip (index 0), then both directions are purged.
-  EXPECT_EQ(KX_ResetDevice(b), KX_OK);
-  both.insert(both.begin(), Out(0, 0, 0));
-  EXPECT_EQ(Sent(), both);
-  FailControl(0);
-  EXPECT_EQ(KX_ResetDevice(b), KX_ERR_IO);
-  EXPECT_EQ(Sent(), Requests{Out(0, 0, 0)}) << "no purge after a failed reset";
-  FailControl(0, -5, 7, 1);  // reset and receive purge pass, transmit purge fails
-  EXPECT_EQ(KX_ResetDevice(b), KX_ERR_IO);
-  EXPECT_EQ(Sent().size(), 8u);
-}
-
-TEST_F(ControlTest, ReceivePurgeEmptiesTheRingOnlyWhenTheSixthRequestSucceeds) {
-  int chip = AddSingle("S1", "Single");
-  KX_HANDLE h = Open(0);
-  // Read part of one packet so that the rest is certainly in the ring.
-  ASSERT_EQ(vexa_sim_queue_rx(chip, 0, "abcdefghij", 10), 0);
-  ASSERT_EQ(KX_SetTimeouts(h, 5000, 0), KX_OK);
-  char first[4];
-  uint32_t got = 0, queued = 0;
-  ASSERT_EQ(KX_Read(h, first, 4, &got), KX_OK);
+  KX_HANDLE b = Open(1);
+  const Requests rx(6, Out(0, 1, 2)), tx{Out(0, 2, 2)}, reset{Out(0, 0, 0)};
   const struct {
-    int skip, count;
-    uint32_t mask;
+    const char *name;
+    std::function<KX_STATUS()> call;
+    int skip, count;  // the requests refused (count 0: none)
     KX_STATUS status;
-    size_t sent;
-    uint32_t queued;
+    Requests wire;
+    bool emptied;
   } rows[] = {
-      {5, 1, KX_PURGE_RX | KX_PURGE_TX, KX_ERR_IO, 6, 6},  // the sixth fails: no transmit purge
-      {0, 5, KX_PURGE_RX, KX_OK, 6, 0},                    // the first five fail, the sixth counts
-      {6, 1, KX_PURGE_RX | KX_PURGE_TX, KX_ERR_IO, 7, 0},  // only the transmit purge fails
+      {"receive", [b] { return KX_Purge(b, KX_PURGE_RX); }, 0, 0, KX_OK, rx, true},
+      {"transmit", [b] { return KX_Purge(b, KX_PURGE_TX); }, 0, 0, KX_OK, tx, false},
+      {"neither", [b] { return KX_Purge(b, 0); }, 0, 0, KX_OK, {}, false},
+      {"both, other bits ignored", [b] { return KX_Purge(b, KX_PURGE_RX | KX_PURGE_TX | 0x100); },
+       0, 0, KX_OK, rx + tx, true},
+      {"sixth receive purge refused", [b] { return KX_Purge(b, KX_PURGE_RX | KX_PURGE_TX); },
+       5, 1, KX_ERR_IO, rx, false},
+      {"first five refused", [b] { return KX_Purge(b, KX_PURGE_RX); }, 0, 5, KX_OK, rx, true},
+      {"transmit purge refused", [b] { return KX_Purge(b, KX_PURGE_RX | KX_PURGE_TX); },
+       6, 1, KX_ERR_IO, rx + tx, true},
+      {"reset", [b] { return KX_ResetDevice(b); }, 0, 0, KX_OK, reset + rx + tx, true},
+      {"reset refused", [b] { return KX_ResetDevice(b); }, 0, 1, KX_ERR_IO, reset, false},
+      {"reset, transmit purge refused", [b] { return KX_ResetDevice(b); },
+       7, 1, KX_ERR_IO, reset + rx + tx, true},
   };
-  Sent();
   for (const auto &row : rows) {
-    SCOPED_TRACE(testing::Message() << "skip " << row.skip << " count " << row.count);
+    SCOPED_TRACE(row.name);
     vexa_sim_clear_faults();
-    FailControl(0, -5, row.skip, row.count);
-    EXPECT_EQ(KX_Purge(h, row.mask), row.status);
-    EXPECT_EQ(Sent().size(), row.sent);
-    ASSERT_EQ(KX_GetQueueStatus(h, &queued), KX_OK);
-    EXPECT_EQ(queued, row.queued);
+    ASSERT_EQ(KX_Purge(b, KX_PURGE_RX), KX_OK);
+    ASSERT_TRUE(Deliver(chip, 1, Pattern(10)));
+    ASSERT_TRUE(Eventually([b] { return Queued(b) == 10; }));
+    Sent();
+    if (row.count > 0) FailControl(0, -5, row.skip, row.count);
+    EXPECT_EQ(row.call(), row.status);
+    EXPECT_EQ(Sent(), row.wire);
+    EXPECT_EQ(Queued(b), row.emptied ? 0u : 10u);
   }
 }
 
@@ -269,7 +237,8 @@ TEST_F(ControlTest, ModemStatusComesFromTheOpenAndClearsOnlyTheModemEvent) {
   // status request of the open sequence.
   ASSERT_EQ(vexa_sim_set_silent(chip, 0, 1), 0);
   ASSERT_EQ(vexa_sim_set_status(chip, 0, 0xB1, 0x60), 0);  // the low nibble is not reported
-  KX_HANDLE h = OpenQuiet(0);
+  KX_HANDLE h = Open(0);
+  Sent();
   as_device(h)->event_status.store(KX_EVENT_RX_DATA | KX_EVENT_MODEM_CHANGED | 0x40);
   unsigned long status = 0xDEAD;
   EXPECT_EQ(KX_GetModemStatus(h, &status), KX_OK);
@@ -287,26 +256,27 @@ TEST_F(ControlTest, ModemStatusComesFromTheOpenAndClearsOnlyTheModemEvent) {
 }
 
 // Strings are cut to 16 and 64 characters, plus the channel letter of a dual
-// chip, and nothing is written past them. (Types and letters of every
-// revision: the revisions test below.)
-TEST_F(ControlTest, DeviceInfoCutsStringsToTheirBuffers) {
+// chip, and nothing is written past them; a failed string read gives the
+// empty string without a letter, and a chip without strings is asked for none.
+TEST_F(ControlTest, DeviceInfoStrings) {
   const std::string serial20 = "ABCDEFGHIJKLMNOPQRST", desc70(70, 'd');
   AddSingle(serial20.c_str(), desc70.c_str());
   AddDual(serial20.c_str(), desc70.c_str());
+  AddChip({0, 0, 0x0600, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0});
+  KX_HANDLE single = Open(0), b = Open(2), bare = Open(3);
   const struct {
-    int index;
+    KX_HANDLE handle;
     unsigned long id;
     size_t serial_room, description_room;
     const char *suffix;
-  } rows[] = {{0, 0x04036001u, 17, 65, ""}, {2, 0x04036010u, 19, 67, " B"}};
+  } rows[] = {{single, 0x04036001u, 17, 65, ""}, {b, 0x04036010u, 19, 67, " B"}};
   for (const auto &row : rows) {
-    SCOPED_TRACE(row.index);
-    KX_HANDLE h = Open(row.index);
+    SCOPED_TRACE(row.suffix);
     unsigned long id = 0;
     char serial[32], description[80];
     std::memset(serial, '#', sizeof serial);
     std::memset(description, '#', sizeof description);
-    EXPECT_EQ(KX_GetDeviceInfo(h, nullptr, &id, serial, description, nullptr), KX_OK);
+    EXPECT_EQ(KX_GetDeviceInfo(row.handle, nullptr, &id, serial, description, nullptr), KX_OK);
     EXPECT_EQ(id, row.id);
     EXPECT_EQ(std::string(serial), serial20.substr(0, 16) + row.suffix);
     EXPECT_EQ(std::string(description), desc70.substr(0, 64) + row.suffix);
@@ -315,16 +285,6 @@ TEST_F(ControlTest, DeviceInfoCutsStringsToTheirBuffers) {
     EXPECT_EQ(std::string(description + row.description_room, description + sizeof description),
               std::string(sizeof description - row.description_room, '#'));
   }
-}
-
-TEST_F(ControlTest, DeviceInfoWithoutOrWithUnreadableStrings) {
-  vexa_sim_chip_config config = {};
-  config.bcd_device = 0x0600;
-  AddChip(config);  // neither a serial number nor a product string
-  AddDual("D1", "Dual");
-  KX_HANDLE bare = Open(0);
-  Open(1);
-  KX_HANDLE b = Open(2);
   // A string fault that no request consumes stays armed for the next one:
   // it shows that the bare chip's call asked for no string at all.
   Inject(Fault(VEXA_SIM_FAULT_STRING, -5, -1, -1, 0, 1));
@@ -332,7 +292,6 @@ TEST_F(ControlTest, DeviceInfoWithoutOrWithUnreadableStrings) {
   EXPECT_EQ(KX_GetDeviceInfo(bare, nullptr, nullptr, serial, description, nullptr), KX_OK);
   EXPECT_STREQ(serial, "untouched");
   EXPECT_STREQ(description, "");
-  // Failed string reads give empty strings, without a channel letter.
   EXPECT_EQ(KX_GetDeviceInfo(b, nullptr, nullptr, serial, nullptr, nullptr), KX_OK);
   EXPECT_STREQ(serial, "") << "the armed fault fails this read";
   Inject(Fault(VEXA_SIM_FAULT_STRING, -5));
@@ -344,56 +303,51 @@ TEST_F(ControlTest, DeviceInfoWithoutOrWithUnreadableStrings) {
 // unknown revision and parts without a serial-number string are reached too.
 TEST_F(ControlTest, RevisionsTypeOptionalRequestsAndDivisorAddressing) {
   const struct {
+    const char *product;
     uint16_t bcd;
     const char *serial;  // null: the descriptor names no serial-number string
     int interfaces;
     unsigned long type;
     bool optional;       // latency timer, bit mode and eighth-step divisors
-    int index_9500;      // wIndex of the divisor request for 9500 baud
+    Request baud_9500;
     const char *letter;  // what the description read back ends with
   } rows[] = {
-      {0x0200, "R2", 1, KX_DEVICE_BCD0200, false, 0x0000, ""},
-      {0x0200, nullptr, 1, KX_DEVICE_BCD0400, true, 0x0001, ""},
-      {0x0400, nullptr, 1, KX_DEVICE_BCD0400, true, 0x0001, ""},
-      {0x0500, "D5", 2, KX_DEVICE_DUAL, true, 0x0101, " A"},
-      {0x0600, "R6", 1, KX_DEVICE_OTHER, false, 0x0000, ""},
-      {0x0700, "R7", 2, KX_DEVICE_OTHER, false, 0x0000, ""},
+      {"rev0", 0x0200, "R2", 1, KX_DEVICE_BCD0200, false, Out(3, 0x013C, 0), ""},
+      {"rev1", 0x0200, nullptr, 1, KX_DEVICE_BCD0400, true, Out(3, 0x813B, 1), ""},
+      {"rev2", 0x0400, nullptr, 1, KX_DEVICE_BCD0400, true, Out(3, 0x813B, 1), ""},
+      {"rev3", 0x0500, "D5", 2, KX_DEVICE_DUAL, true, Out(3, 0x813B, 0x0101), " A"},
+      {"rev4", 0x0600, "R6", 1, KX_DEVICE_OTHER, false, Out(3, 0x013C, 0), ""},
+      {"rev5", 0x0700, "R7", 2, KX_DEVICE_OTHER, false, Out(3, 0x013C, 0), ""},
   };
-  auto description_of = [&rows](const auto &row) { return "rev" + std::to_string(&row - rows); };
   for (const auto &row : rows) {
     vexa_sim_chip_config config = {};
     config.bcd_device = row.bcd;
     config.serial = row.serial;
-    const std::string description = description_of(row);
-    config.product = description.c_str();
+    config.product = row.product;
     config.interfaces = row.interfaces;
     AddChip(config);
   }
   for (const auto &row : rows) {
-    const std::string description = description_of(row);
     SCOPED_TRACE(testing::Message() << "bcdDevice 0x" << std::hex << row.bcd
                                     << (row.serial ? " with serial" : " without serial"));
-    KX_HANDLE h = OpenBy(description.c_str(), KX_MATCH_DESCRIPTION);
+    KX_HANDLE h = OpenBy(row.product, KX_MATCH_DESCRIPTION);
     unsigned long type = 99;
     char text[67] = "";
     EXPECT_EQ(KX_GetDeviceInfo(h, &type, nullptr, nullptr, text, nullptr), KX_OK);
     EXPECT_EQ(type, row.type);
-    EXPECT_EQ(std::string(text), description + row.letter);
+    EXPECT_EQ(std::string(text), std::string(row.product) + row.letter);
     // An incapable chip is refused every optional call without a request.
     unsigned char latency = 0xEE, bits = 0xEE;
     const KX_STATUS optional = row.optional ? KX_OK : KX_ERR_UNSUPPORTED;
-    vexa_sim_log_clear();
+    Sent();
     EXPECT_EQ(KX_SetLatencyTimer(h, 40), optional);
     EXPECT_EQ(KX_GetLatencyTimer(h, &latency), optional);
     EXPECT_EQ(KX_SetBitMode(h, 0xF0, 0x01), optional);
     EXPECT_EQ(KX_GetBitMode(h, &bits), optional);
-    EXPECT_EQ(ControlLog().size(), row.optional ? 4u : 0u);
+    EXPECT_EQ(Sent().size(), row.optional ? 4u : 0u);
     EXPECT_EQ(latency, row.optional ? 40 : 0xEE);
-    vexa_sim_log_clear();
     EXPECT_EQ(KX_SetBaudRate(h, 9500), KX_OK);
-    const auto sent = ControlLog(3);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].index, row.index_9500);
+    EXPECT_EQ(Sent(), Requests{row.baud_9500});
     Close(h);
   }
 }

@@ -1,4 +1,5 @@
 // Device acceptance and listing, through the shared library and simulated chips.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -7,6 +8,8 @@
 
 namespace {
 
+using Strings = std::vector<std::string>;
+
 class Discovery : public SimTest {
  protected:
   static uint32_t Count() {
@@ -14,11 +17,16 @@ class Discovery : public SimTest {
     EXPECT_EQ(KX_ListDevices(&count, nullptr, KX_LIST_COUNT), KX_OK);
     return count;
   }
+  // The text listed at `index` in the documented 258-byte buffer.
   static std::string ByIndex(uint32_t index, uint32_t flags, KX_STATUS expected = KX_OK) {
-    char text[258] = "untouched";
+    char text[258];
+    std::memset(text, 0x7F, sizeof text);
+    std::strcpy(text, "untouched");
     EXPECT_EQ(KX_ListDevices(reinterpret_cast<void *>(static_cast<uintptr_t>(index)), text,
                              KX_LIST_INDEXED | flags),
               expected);
+    // Nothing written past the terminator (or past the preset text).
+    EXPECT_EQ(text[std::max<size_t>(strnlen(text, sizeof text - 1), 9) + 1], 0x7F);
     return text;
   }
 };
@@ -34,7 +42,7 @@ TEST_F(Discovery, BuiltInTableAndTheUserRow) {
   } rows[] = {{0x1234, 0x5678, 0x1234, 0x5678, 4}, {0, 0, 0x1234, 0x5678, 4}, {0x1FFFF, 0, 0xFFFF, 0x5678, 3}};
   uint32_t vendor = 0, product = 0;
   EXPECT_EQ(KX_GetVIDPID(&vendor, &product), KX_OK);
-  EXPECT_EQ(std::vector<uint32_t>({vendor, product}), std::vector<uint32_t>({0x0403, 0x6001}));
+  EXPECT_EQ(vendor << 16 | product, 0x04036001u);
   for (const auto &row : rows) {
     EXPECT_EQ(KX_SetVIDPID(row.set_vendor, row.set_product), KX_OK);
     EXPECT_EQ(KX_GetVIDPID(&vendor, &product), KX_OK);
@@ -45,46 +53,32 @@ TEST_F(Discovery, BuiltInTableAndTheUserRow) {
   KX_SetVIDPID(0x0403, 0x6001);
 }
 
-TEST_F(Discovery, FourInterfacesGetLettersAToD) {
+// Four channels get the letters A to D, and the serial number wins when both
+// string bits are set. A channel without the string, or whose string cannot
+// be read, is not listed; the longest string a descriptor holds fits.
+TEST_F(Discovery, ListingByIndex) {
   AddChip({0, 0x6010, 0x0500, "Q4", nullptr, nullptr, 4, 0, 0, 0, 0});
-  EXPECT_EQ(Count(), 4u);
-  EXPECT_EQ(ByIndex(2, KX_MATCH_SERIAL), "Q4 C");
-  EXPECT_EQ(ByIndex(3, KX_MATCH_SERIAL), "Q4 D");
-  EXPECT_EQ(ByIndex(4, KX_MATCH_SERIAL, KX_ERR_NOT_FOUND), "untouched");
-  // The serial number wins when both string bits are set.
-  EXPECT_EQ(ByIndex(0, KX_MATCH_SERIAL | KX_MATCH_DESCRIPTION), "Q4 A");
+  AddSingle(nullptr, "No serial");
+  const std::string serial(126, 'S');
+  AddDual(serial.c_str(), "Dual");
+  EXPECT_EQ(Count(), 7u);
+  EXPECT_EQ(Strings({ByIndex(0, KX_MATCH_SERIAL | KX_MATCH_DESCRIPTION),
+                     ByIndex(2, KX_MATCH_SERIAL), ByIndex(3, KX_MATCH_SERIAL),
+                     ByIndex(7, KX_MATCH_SERIAL, KX_ERR_NOT_FOUND)}),
+            Strings({"Q4 A", "Q4 C", "Q4 D", "untouched"}));
+  EXPECT_EQ(ByIndex(6, KX_MATCH_SERIAL), serial + " B");
+  EXPECT_EQ(ByIndex(4, KX_MATCH_SERIAL, KX_ERR_OTHER), "untouched");
+  EXPECT_EQ(ByIndex(4, KX_MATCH_DESCRIPTION), "No serial");
+  Inject(Fault(VEXA_SIM_FAULT_STRING, -32, -1, -1, 0, 1));
+  EXPECT_EQ(ByIndex(4, KX_MATCH_DESCRIPTION, KX_ERR_OTHER), "untouched");
+  Inject(Fault(VEXA_SIM_FAULT_OPEN, 0, -1, -1, 0, 1));
+  EXPECT_EQ(ByIndex(4, KX_MATCH_DESCRIPTION, KX_ERR_NOT_FOUND), "untouched");
 }
 
-TEST_F(Discovery, ListEveryStopsFillingAtANullEntry) {
+TEST_F(Discovery, ListEveryFlagWordsAndNullArguments) {
   AddDual("AB12", "Dual");
   AddSingle("CD34", "Single");
-  char first[258] = "", second[258] = "", fourth[258] = "untouched";
-  char *slots[4] = {first, second, nullptr, fourth};
   uint32_t count = 99;
-  EXPECT_EQ(KX_ListDevices(slots, &count, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_OK);
-  EXPECT_EQ(count, 2u);
-  EXPECT_STREQ(first, "AB12 A");
-  EXPECT_STREQ(second, "AB12 B");
-  EXPECT_STREQ(fourth, "untouched");
-
-  char third[258] = "";
-  char *all[4] = {first, second, third, nullptr};
-  EXPECT_EQ(KX_ListDevices(all, &count, KX_LIST_EVERY | KX_MATCH_DESCRIPTION), KX_OK);
-  EXPECT_EQ(count, 3u);
-  EXPECT_STREQ(third, "Single");
-
-  // A channel without the string fails the listing; buffers written before stay.
-  AddSingle(nullptr, "No serial");
-  char *four[5] = {first, second, third, fourth, nullptr};
-  std::strcpy(first, "");
-  EXPECT_EQ(KX_ListDevices(four, &count, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_ERR_OTHER);
-  EXPECT_EQ(count, 0u);
-  EXPECT_STREQ(first, "AB12 A");
-}
-
-TEST_F(Discovery, FlagWordsAndNullArguments) {
-  AddSingle("CD34", "Single");
-  uint32_t count = 0;
   // Bit 31 with another bit is refused before the bus is touched: a failing
   // scan would otherwise turn the answer into KX_ERR_OTHER.
   Inject(Fault(VEXA_SIM_FAULT_FIND_DEVICES, -12, -1, -1, 0, -1));
@@ -96,48 +90,36 @@ TEST_F(Discovery, FlagWordsAndNullArguments) {
   EXPECT_EQ(KX_ListDevices(nullptr, nullptr, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_ERR_PARAMETER);
   // Index 0 travels as a null pointer: only the buffer is required.
   EXPECT_EQ(KX_ListDevices(nullptr, nullptr, KX_LIST_INDEXED | KX_MATCH_SERIAL), KX_ERR_PARAMETER);
-  char text[258] = "";
-  char *slots[2] = {text, nullptr};
+  char first[258] = "", second[258] = "", third[258] = "", fourth[258] = "untouched";
+  char *slots[4] = {first, second, nullptr, fourth};
   EXPECT_EQ(KX_ListDevices(slots, nullptr, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_ERR_PARAMETER);
   EXPECT_EQ(KX_ListDevices(nullptr, slots, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_ERR_PARAMETER);
   // A string bit without a list bit only rescans.
-  char untouched[258] = "untouched";
-  EXPECT_EQ(KX_ListDevices(untouched, untouched, KX_MATCH_SERIAL), KX_OK);
-  EXPECT_STREQ(untouched, "untouched");
+  EXPECT_EQ(KX_ListDevices(fourth, fourth, KX_MATCH_SERIAL), KX_OK);
+  EXPECT_STREQ(fourth, "untouched");
   // No string bit: refused on an attached channel, not found beyond.
   EXPECT_EQ(ByIndex(0, 0, KX_ERR_PARAMETER), "untouched");
-  EXPECT_EQ(ByIndex(1, 0, KX_ERR_NOT_FOUND), "untouched");
+  EXPECT_EQ(ByIndex(3, 0, KX_ERR_NOT_FOUND), "untouched");
   // Indexed and every together: both run, and the status of the last (the listing) wins.
-  uint32_t count_every = 0;
-  EXPECT_EQ(KX_ListDevices(slots, &count_every, KX_LIST_INDEXED | KX_LIST_EVERY | KX_MATCH_SERIAL), KX_OK);
-  EXPECT_EQ(count_every, 1u);
-  EXPECT_STREQ(text, "CD34");
-}
-
-TEST_F(Discovery, UnreadableOrMissingStrings) {
+  char *one[2] = {second, nullptr};
+  EXPECT_EQ(KX_ListDevices(one, &count, KX_LIST_INDEXED | KX_LIST_EVERY | KX_MATCH_SERIAL), KX_OK);
+  EXPECT_EQ(count, 1u);
+  EXPECT_STREQ(second, "AB12 A");
+  // Every channel, until a null entry.
+  EXPECT_EQ(KX_ListDevices(slots, &count, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_OK);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(Strings({first, second, fourth}), Strings({"AB12 A", "AB12 B", "untouched"}));
+  char *all[4] = {first, second, third, nullptr};
+  EXPECT_EQ(KX_ListDevices(all, &count, KX_LIST_EVERY | KX_MATCH_DESCRIPTION), KX_OK);
+  EXPECT_EQ(count, 3u);
+  EXPECT_STREQ(third, "Single");
+  // A channel without the string fails the listing; buffers written before stay.
   AddSingle(nullptr, "No serial");
-  EXPECT_EQ(Count(), 1u);
-  EXPECT_EQ(ByIndex(0, KX_MATCH_SERIAL, KX_ERR_OTHER), "untouched");
-  EXPECT_EQ(ByIndex(0, KX_MATCH_DESCRIPTION), "No serial");
-
-  Inject(Fault(VEXA_SIM_FAULT_STRING, -32));
-  EXPECT_EQ(ByIndex(0, KX_MATCH_DESCRIPTION, KX_ERR_OTHER), "untouched");
-  vexa_sim_clear_faults();
-  Inject(Fault(VEXA_SIM_FAULT_OPEN, 0));
-  EXPECT_EQ(ByIndex(0, KX_MATCH_DESCRIPTION, KX_ERR_NOT_FOUND), "untouched");
-  vexa_sim_clear_faults();
-  EXPECT_EQ(vexa_sim_open_handles(), 0) << "every handle opened for a string is closed";
-}
-
-TEST_F(Discovery, LongStringsFillTheDocumentedBuffer) {
-  std::string serial(126, 'S');  // the longest a string descriptor can hold
-  AddDual(serial.c_str(), "Dual");
-  char text[258];
-  std::memset(text, 0x7F, sizeof text);
-  EXPECT_EQ(KX_ListDevices(reinterpret_cast<void *>(1), text, KX_LIST_INDEXED | KX_MATCH_SERIAL),
-            KX_OK);
-  EXPECT_EQ(std::string(text), serial + " B");
-  EXPECT_EQ(text[serial.size() + 3], 0x7F) << "nothing written past the terminator";
+  char *four[5] = {first, second, third, fourth, nullptr};
+  std::strcpy(first, "");
+  EXPECT_EQ(KX_ListDevices(four, &count, KX_LIST_EVERY | KX_MATCH_SERIAL), KX_ERR_OTHER);
+  EXPECT_EQ(count, 0u);
+  EXPECT_STREQ(first, "AB12 A");
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <set>
 #include <string>
 
@@ -55,7 +54,6 @@ class TraceChild : public SimTest {};
 TEST_F(TraceChild, Work) {
   if (!std::getenv("TRACE_CHILD")) GTEST_SKIP() << "runs as the child of DebugTrace";
   const int chip = AddSingle("TR1", "Trace");
-  std::fputs("child: start\n", stderr);
   KX_HANDLE handle = Open(0);
   ASSERT_EQ(KX_SetBaudRate(handle, 9600), KX_OK);
   uint32_t written = 0;

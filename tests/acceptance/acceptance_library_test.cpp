@@ -18,11 +18,7 @@ class AcceptanceLibrary : public SimTest {
     return count;
   }
   void AddIds(uint16_t vendor, uint16_t product) {
-    vexa_sim_chip_config config = {};
-    config.id_vendor = vendor;
-    config.id_product = product;
-    config.serial = "T1";
-    AddChip(config);
+    AddChip({vendor, product, 0, "T1", nullptr, nullptr, 0, 0, 0, 0, 0});
   }
 };
 
