@@ -1,7 +1,7 @@
-// Receive streaming through the simulated chip: integrity of a long stream,
-// transfer sizing to the ring's room, and the split packet.
+// Receive streaming through the simulated chip: integrity of a long stream
+// and the descriptor's readiness along it, transfer sizing to the ring's
+// room, the split packet, and a receive purge.
 #include <atomic>
-#include <cstring>
 #include <new>
 #include <random>
 #include <string>
@@ -22,7 +22,8 @@ std::thread::id test_thread;
 }  // namespace
 
 void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
-  if (size == 65536 && starve_reader.load() && std::this_thread::get_id() != test_thread) return nullptr;
+  if (size == 65536 && starve_reader.load() && std::this_thread::get_id() != test_thread)
+    return nullptr;
   try {
     return ::operator new[](size);
   } catch (const std::bad_alloc &) {
@@ -34,16 +35,25 @@ namespace {
 
 constexpr uint32_t kCapacity64 = 63488, kCapacity512 = 65280;
 
-class Stream : public OpenChipTest {
- protected:
-  // Streams a few MiB while the application reads in random sizes, pausing
-  // now and then until the ring is full, so that the reader keeps running
-  // into a full ring, single-packet reads and held-back payload.
-  void StreamAndVerify(int packet, uint32_t capacity) {
-    Reopen(packet);
-    vexa_sim_log_bulk(0);
+using Stream = OpenChipTest;
+
+// A few MiB streamed while the application reads in random sizes, pausing
+// now and then until the ring is full, so that the reader keeps running into
+// a full ring, single-packet reads and held-back payload. Only this thread
+// takes bytes out, so the descriptor must be readable exactly while bytes wait.
+TEST_F(Stream, NoByteLostOrReorderedAndTheDescriptorFollows) {
+  const struct {
+    int packet;
+    uint32_t capacity;
+  } rows[] = {{64, kCapacity64}, {512, kCapacity512}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(testing::Message() << row.packet << "-byte packets");
+    Reopen(row.packet);
+    int fd = -1;
+    ASSERT_EQ(vexa_get_event_fd(handle_, &fd), KX_OK);
+    ASSERT_EQ(KX_SetTimeouts(handle_, 10000, 0), KX_OK);
     const size_t total = 3 << 20;
-    const std::vector<uint8_t> sent = Pattern(total, capacity);
+    const std::vector<uint8_t> sent = Pattern(total, row.capacity);
     std::thread feeder([&] {
       std::mt19937 random(7);
       for (size_t offset = 0; offset < total;) {
@@ -56,17 +66,19 @@ class Stream : public OpenChipTest {
         offset += n;
       }
     });
-    ASSERT_EQ(KX_SetTimeouts(handle_, 10000, 0), KX_OK);
     std::vector<uint8_t> received, buffer(70000);
     received.reserve(total);
     std::mt19937 random(11);
     int full_pauses = 0;
     for (size_t next_pause = 0; received.size() < total;) {
-      if (received.size() >= next_pause && total - received.size() > capacity + 70000) {
-        EXPECT_TRUE(Eventually([&] { return Queued(handle_) == capacity; }, 10000)) << "slow reader: a full ring";
+      if (received.size() >= next_pause && total - received.size() > row.capacity + 70000) {
+        EXPECT_TRUE(Eventually([&] { return Queued(handle_) == row.capacity; }, 10000))
+            << "slow reader: a full ring";
         ++full_pauses;
         next_pause += total / 6;
       }
+      ASSERT_TRUE(!Readable(fd, 0) || Queued(handle_) > 0) << "readable over an empty ring";
+      ASSERT_TRUE(Queued(handle_) == 0 || Readable(fd, 2000)) << "bytes wait unannounced";
       const uint32_t n = static_cast<uint32_t>(
           std::min<size_t>(total - received.size(), 1 + random() % (random() % 4 ? 3000 : 70000)));
       uint32_t got = 0;
@@ -76,14 +88,11 @@ class Stream : public OpenChipTest {
     }
     feeder.join();
     EXPECT_GE(full_pauses, 3);
-    for (size_t i = 0; i < total; ++i) ASSERT_EQ(received[i], sent[i]) << "first difference at byte " << i;
+    for (size_t i = 0; i < total; ++i)
+      ASSERT_EQ(received[i], sent[i]) << "first difference at byte " << i;
     EXPECT_EQ(Queued(handle_), 0u);
   }
-};
-
-TEST_F(Stream, NoByteLostOrReorderedWith64BytePackets) { StreamAndVerify(64, kCapacity64); }
-
-TEST_F(Stream, NoByteLostOrReorderedWith512BytePackets) { StreamAndVerify(512, kCapacity512); }
+}
 
 // The bulk-in lengths the reader asks for, from the chip's log, once the ring
 // has settled at a given room: whole packets, never more than the transfer
@@ -94,8 +103,9 @@ TEST_F(Stream, TransferLengthFollowsTheRoomInWholePackets) {
     uint32_t capacity, room;
     int length;
   } rows[] = {
-      {64, kCapacity64, kCapacity64, 4096}, {64, kCapacity64, 3968, 4096}, {64, kCapacity64, 1000, 960},
-      {64, kCapacity64, 100, 64},           {64, kCapacity64, 30, 64},     {512, kCapacity512, 1000, 512},
+      {64, kCapacity64, kCapacity64, 4096}, {64, kCapacity64, 3968, 4096},
+      {64, kCapacity64, 1000, 960},         {64, kCapacity64, 100, 64},
+      {64, kCapacity64, 30, 64},            {512, kCapacity512, 1000, 512},
       {512, kCapacity512, 4079, 3584},      {512, kCapacity512, 200, 512},
   };
   int packet = 64;  // as the fixture opened it
@@ -112,39 +122,31 @@ TEST_F(Stream, TransferLengthFollowsTheRoomInWholePackets) {
   }
 }
 
+// A packet with more payload than the ring has room for: what fits is
+// stored, the rest is held back until there is room for all of it, and
+// nothing is read from the chip meanwhile.
 TEST_F(Stream, SplitPacketIsHeldBackAndStoredInOrder) {
-  const std::vector<uint8_t> first = Pattern(kCapacity64 - 10, 3);
-  ASSERT_TRUE(Deliver(chip_, 0, first));
+  // The ring filled to 10 bytes short, then one full packet (62 payload
+  // bytes), then 40 bytes more.
+  const std::vector<uint8_t> sent = Pattern(kCapacity64 - 10 + 62 + 40, 3);
+  ASSERT_TRUE(Deliver(chip_, 0, std::vector<uint8_t>(sent.begin(), sent.end() - 102)));
   ASSERT_TRUE(Eventually([&] { return Queued(handle_) == kCapacity64 - 10; }));
-
-  // One full packet (62 payload bytes) into 10 bytes of room, then more behind it.
-  std::vector<uint8_t> second = Pattern(62 + 40, 4);
   vexa_sim_log_clear();
-  ASSERT_TRUE(Deliver(chip_, 0, std::vector<uint8_t>(second.begin(), second.begin() + 62)));
+  ASSERT_TRUE(Deliver(chip_, 0, std::vector<uint8_t>(sent.end() - 102, sent.end() - 40)));
   ASSERT_TRUE(Eventually([&] { return Queued(handle_) == kCapacity64; }));
   EXPECT_EQ(BulkSizes(VEXA_SIM_LOG_BULK_IN), std::vector<int>{64}) << "one single-packet read";
-  vexa_sim_queue_rx(chip_, 0, second.data() + 62, 40);
-  std::this_thread::sleep_for(std::chrono::milliseconds(60));
-  EXPECT_EQ(BulkSizes(VEXA_SIM_LOG_BULK_IN).size(), 1u) << "no transfer while payload is held back";
+  ASSERT_EQ(vexa_sim_queue_rx(chip_, 0, sent.data() + sent.size() - 40, 40), 0);
 
-  // Making 51 bytes of room is not enough for the 52 held back...
-  std::vector<uint8_t> buffer(kCapacity64 + 200);
-  uint32_t got = 0;
-  ASSERT_EQ(KX_Read(handle_, buffer.data(), 51, &got), KX_OK);
+  // Making 51 bytes of room is not enough for the 52 held back; one more is.
+  std::vector<uint8_t> received = ReadExactly(handle_, 51);
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
   EXPECT_EQ(Queued(handle_), kCapacity64 - 51);
-  EXPECT_EQ(BulkSizes(VEXA_SIM_LOG_BULK_IN).size(), 1u);
-  // ...one more byte is; the ring is full again and the chip still holds 40.
-  ASSERT_EQ(KX_Read(handle_, buffer.data() + 51, 1, &got), KX_OK);
+  received.push_back(ReadExactly(handle_, 1).at(0));
   ASSERT_TRUE(Eventually([&] { return Queued(handle_) == kCapacity64; }));
   EXPECT_EQ(vexa_sim_rx_pending(chip_, 0), 40u);
-
-  std::vector<uint8_t> expected = first;
-  expected.insert(expected.end(), second.begin(), second.end());
-  ASSERT_EQ(KX_SetTimeouts(handle_, 5000, 0), KX_OK);
-  ASSERT_EQ(KX_Read(handle_, buffer.data() + 52, static_cast<uint32_t>(expected.size() - 52), &got), KX_OK);
-  buffer.resize(expected.size());
-  EXPECT_EQ(buffer, expected);
+  const std::vector<uint8_t> rest = ReadExactly(handle_, sent.size() - 52);
+  received.insert(received.end(), rest.begin(), rest.end());
+  EXPECT_EQ(received, sent);
 }
 
 // Without its transfer buffer the reader works one packet at a time from a
@@ -163,7 +165,8 @@ TEST_F(Stream, ReaderWithoutItsBufferReadsOnePacketPerTransfer) {
   ASSERT_EQ(vexa_sim_queue_rx(chip_, 0, sent.data(), sent.size()), 0);
   EXPECT_EQ(ReadExactly(handle_, sent.size()), sent);
   for (int size : BulkSizes(VEXA_SIM_LOG_BULK_IN)) ASSERT_EQ(size, 64);
-  EXPECT_EQ(as_device(handle_)->transfer_timeout.load(), 5016u) << "one packet per transfer times the latency";
+  EXPECT_EQ(as_device(handle_)->transfer_timeout.load(), 5016u)
+      << "one packet per transfer times the latency";
 }
 
 // A receive purge discards everything received before it, also the payload
@@ -185,17 +188,13 @@ TEST_F(Stream, ReceivePurgeDropsHeldBackPayloadToo) {
     ASSERT_EQ(vexa_sim_queue_rx(chip_, row.channel, old.data(), old.size()), 0);
     ASSERT_TRUE(Eventually([&] { return Queued(handle_) == row.capacity; }));
     // 30 bytes of room take 30 bytes of the next packet; the rest is held back.
-    uint8_t buffer[64];
-    uint32_t got = 0;
-    ASSERT_EQ(KX_Read(handle_, buffer, 30, &got), KX_OK);
+    ReadExactly(handle_, 30);
     ASSERT_TRUE(Eventually([&] { return Queued(handle_) == row.capacity; }));
 
     ASSERT_EQ(KX_Purge(handle_, KX_PURGE_RX), KX_OK);
     ASSERT_EQ(vexa_sim_queue_rx(chip_, row.channel, "0123456789", 10), 0);
-    ASSERT_EQ(KX_SetTimeouts(handle_, 1000, 0), KX_OK);
-    std::memset(buffer, 0, sizeof buffer);
-    EXPECT_EQ(KX_Read(handle_, buffer, 10, &got), KX_OK);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer), got), "0123456789");
+    const std::vector<uint8_t> got = ReadExactly(handle_, 10);
+    EXPECT_EQ(std::string(got.begin(), got.end()), "0123456789");
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
     EXPECT_EQ(Queued(handle_), 0u);
   }

@@ -81,6 +81,8 @@ struct EventObject : _EVENT_HANDLE {
 bool Eventually(const std::function<bool()> &cond, int limit_ms = 5000);
 // Bytes in the handle's receive ring.
 uint32_t Queued(KX_HANDLE handle);
+// Whether a poll of fd finds it readable within timeout_ms.
+bool Readable(int fd, int timeout_ms);
 // A reproducible byte stream in which a lost, repeated or swapped byte shows.
 std::vector<uint8_t> Pattern(size_t n, uint32_t seed = 1);
 // KX_Read of n bytes with a 5 s time-out (a fault fails the test instead of
