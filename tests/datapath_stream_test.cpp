@@ -1,6 +1,9 @@
-// Receive streaming through the simulated chip: integrity of a long stream
-// and the descriptor's readiness along it, transfer sizing to the ring's
-// room, the split packet, and a receive purge.
+// The receive path through the simulated chip: integrity of a long stream,
+// transfer sizing to the ring's room, the split packet, a receive purge, and
+// the handle's pollable descriptor: when it is readable, and that closing
+// releases it.
+#include <dirent.h>
+
 #include <atomic>
 #include <new>
 #include <random>
@@ -35,12 +38,33 @@ namespace {
 
 constexpr uint32_t kCapacity64 = 63488, kCapacity512 = 65280;
 
+// Long enough for the simulated chip to send several packets, so that a
+// descriptor that wrongly became readable would have done so.
+constexpr int kSettleMs = 60;
+constexpr int kWakeMs = 2000;
+
+int OpenDescriptors() {
+  int count = 0;
+  DIR *dir = opendir("/proc/self/fd");
+  while (dirent *entry = readdir(dir)) count += entry->d_name[0] != '.';
+  closedir(dir);
+  return count;
+}
+
+int Fd(KX_HANDLE handle) {
+  int fd = -1;
+  EXPECT_EQ(vexa_get_event_fd(handle, &fd), KX_OK);
+  return fd;
+}
+
 using Stream = OpenChipTest;
 
 // A few MiB streamed while the application reads in random sizes, pausing
 // now and then until the ring is full, so that the reader keeps running into
-// a full ring, single-packet reads and held-back payload. Only this thread
-// takes bytes out, so the descriptor must be readable exactly while bytes wait.
+// a full ring, single-packet reads and held-back payload. Without a read
+// time-out every read waits for all it asked, however the bytes trickle in.
+// Only this thread takes bytes out, so the descriptor must be readable
+// exactly while bytes wait.
 TEST_F(Stream, NoByteLostOrReorderedAndTheDescriptorFollows) {
   const struct {
     int packet;
@@ -49,9 +73,8 @@ TEST_F(Stream, NoByteLostOrReorderedAndTheDescriptorFollows) {
   for (const auto &row : rows) {
     SCOPED_TRACE(testing::Message() << row.packet << "-byte packets");
     Reopen(row.packet);
-    int fd = -1;
-    ASSERT_EQ(vexa_get_event_fd(handle_, &fd), KX_OK);
-    ASSERT_EQ(KX_SetTimeouts(handle_, 10000, 0), KX_OK);
+    const int fd = Fd(handle_);
+    ASSERT_EQ(KX_SetTimeouts(handle_, 0, 0), KX_OK);
     const size_t total = 3 << 20;
     const std::vector<uint8_t> sent = Pattern(total, row.capacity);
     std::thread feeder([&] {
@@ -82,7 +105,9 @@ TEST_F(Stream, NoByteLostOrReorderedAndTheDescriptorFollows) {
       const uint32_t n = static_cast<uint32_t>(
           std::min<size_t>(total - received.size(), 1 + random() % (random() % 4 ? 3000 : 70000)));
       uint32_t got = 0;
-      ASSERT_EQ(KX_Read(handle_, buffer.data(), n, &got), KX_OK) << "at " << received.size();
+      // On its own thread, so that a read that never ends fails the test instead of hanging it.
+      ASSERT_EQ(Within(10000, [&] { return KX_Read(handle_, buffer.data(), n, &got); }), KX_OK)
+          << "at " << received.size();
       ASSERT_EQ(got, n);
       received.insert(received.end(), buffer.begin(), buffer.begin() + got);
     }
@@ -198,6 +223,110 @@ TEST_F(Stream, ReceivePurgeDropsHeldBackPayloadToo) {
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
     EXPECT_EQ(Queued(handle_), 0u);
   }
+}
+
+class EventFdTest : public OpenChipTest {
+ protected:
+  void SetUp() override {
+    OpenChipTest::SetUp();
+    fd_ = Fd(handle_);
+    ASSERT_GE(fd_, 0);
+  }
+  int fd_ = -1;
+};
+
+TEST_F(EventFdTest, FollowsTheRingThroughPartialReadFullReadAndPurge) {
+  EXPECT_FALSE(Readable(fd_, kSettleMs)) << "idle status packets carry no bytes";
+  const std::vector<uint8_t> sent = Pattern(100);
+  vexa_sim_queue_rx(chip_, 0, sent.data(), sent.size());
+  ASSERT_TRUE(Readable(fd_, kWakeMs));
+  ASSERT_TRUE(Eventually([&] { return Queued(handle_) == 100; }));
+
+  std::vector<uint8_t> got = ReadExactly(handle_, 40);
+  EXPECT_TRUE(Readable(fd_, 0)) << "60 bytes remain";
+  const std::vector<uint8_t> rest = ReadExactly(handle_, 60);
+  got.insert(got.end(), rest.begin(), rest.end());
+  EXPECT_EQ(got, sent);
+  EXPECT_FALSE(Readable(fd_, 0)) << "the read emptied the ring";
+
+  ASSERT_TRUE(Deliver(chip_, 0, Pattern(30, 2)));
+  ASSERT_TRUE(Readable(fd_, kWakeMs));
+  ASSERT_EQ(KX_Purge(handle_, KX_PURGE_RX), KX_OK);
+  EXPECT_FALSE(Readable(fd_, 0)) << "the purge emptied the ring";
+  EXPECT_FALSE(Readable(fd_, kSettleMs));
+}
+
+TEST_F(EventFdTest, StatusChangesStayReadableUntilTheModemStatusIsRead) {
+  const struct {
+    uint8_t modem, line;
+    bool wakes;
+    const char *what;
+  } steps[] = {
+      {0x30, 0x60, true, "CTS and DSR rise"},
+      {0x30, 0x62, true, "overrun reported"},
+      {0x30, 0x60, true, "overrun over"},
+      {0x30, 0x00, false, "transmitter bits alone"},
+      {0xB0, 0x00, true, "DCD rises"},
+  };
+  unsigned long modem = 0;
+  ASSERT_EQ(KX_GetModemStatus(handle_, &modem), KX_OK);
+  for (const auto &step : steps) {
+    SCOPED_TRACE(step.what);
+    ASSERT_EQ(vexa_sim_set_status(chip_, 0, step.modem, step.line), 0);
+    if (!step.wakes) {
+      EXPECT_FALSE(Readable(fd_, kSettleMs));
+      continue;
+    }
+    ASSERT_TRUE(Readable(fd_, kWakeMs));
+    std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
+    EXPECT_TRUE(Readable(fd_, 0)) << "level-triggered: stays readable until read";
+    ASSERT_EQ(KX_GetModemStatus(handle_, &modem), KX_OK);
+    EXPECT_EQ(modem, step.modem);
+    EXPECT_FALSE(Readable(fd_, 0));
+  }
+
+  // Both conditions: reading the status leaves the bytes to wake for.
+  ASSERT_EQ(vexa_sim_set_status(chip_, 0, 0x10, 0x00), 0);
+  ASSERT_TRUE(Deliver(chip_, 0, Pattern(10)));
+  ASSERT_TRUE(Eventually([&] { return Queued(handle_) == 10; }));
+  ASSERT_EQ(KX_GetModemStatus(handle_, &modem), KX_OK);
+  EXPECT_TRUE(Readable(fd_, 0));
+  ReadExactly(handle_, 10);
+  EXPECT_FALSE(Readable(fd_, 0));
+}
+
+// A handle has one descriptor. Asked for only after bytes and a status
+// change arrived, it starts readable and stays so until both are taken.
+TEST_F(EventFdTest, OneDescriptorPerHandleStartingFromTheCurrentState) {
+  EXPECT_EQ(Fd(handle_), fd_);
+  int fd = -1;
+  EXPECT_EQ(vexa_get_event_fd(nullptr, &fd), KX_ERR_PARAMETER);
+  EXPECT_EQ(vexa_get_event_fd(handle_, nullptr), KX_ERR_PARAMETER);
+
+  Reopen();
+  ASSERT_EQ(vexa_sim_set_status(chip_, 0, 0x90, 0x00), 0);
+  ASSERT_TRUE(Deliver(chip_, 0, Pattern(5)));
+  ASSERT_TRUE(Eventually([&] { return Queued(handle_) == 5; }));
+  fd = Fd(handle_);
+  EXPECT_TRUE(Readable(fd, 0));
+  ReadExactly(handle_, 5);
+  EXPECT_TRUE(Readable(fd, 0)) << "the status change is unread";
+  unsigned long modem = 0;
+  ASSERT_EQ(KX_GetModemStatus(handle_, &modem), KX_OK);
+  EXPECT_EQ(modem, 0x90u);
+  EXPECT_FALSE(Readable(fd, 0));
+}
+
+TEST_F(EventFdTest, CloseReleasesTheDescriptor) {
+  Close(handle_);
+  const int before = OpenDescriptors();
+  for (int i = 0; i < 200; ++i) {
+    KX_HANDLE handle = nullptr;
+    ASSERT_EQ(KX_Open(0, &handle), KX_OK);
+    EXPECT_GE(Fd(handle), 0);
+    ASSERT_EQ(KX_Close(handle), KX_OK);
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace

@@ -31,9 +31,8 @@ class SimTest : public ::testing::Test {
   // Opens by index / name, asserting success; the fixture closes what is still open.
   KX_HANDLE Open(int index);
   KX_HANDLE OpenBy(const char *name, uint32_t flags);
-  // Closes a handle opened through the fixture.
   void Close(KX_HANDLE handle);
-  // Closes every handle opened through the fixture that is still open.
+  // Every handle opened through the fixture that is still open.
   void CloseAll();
 
   static std::vector<vexa_sim_log_entry> Log();

@@ -1,7 +1,5 @@
 // Event raising of the reader thread packet by packet, and a waiting read
-// served straight from the transfer, on a hand-made record. Payload order,
-// status stripping, ring wrap-around and transfer sizing are checked through
-// the simulated chip in datapath_stream_test.
+// served straight from the transfer, on a hand-made record.
 #include <gtest/gtest.h>
 
 #include <cstdint>
