@@ -66,14 +66,7 @@ class OpenChipTest : public SimTest {
 
 // An application's event object.
 struct EventObject : _EVENT_HANDLE {
-  EventObject() {
-    pthread_mutex_init(&mutex, nullptr);
-    pthread_cond_init(&cond, nullptr);
-  }
-  ~EventObject() {
-    pthread_cond_destroy(&cond);
-    pthread_mutex_destroy(&mutex);
-  }
+  EventObject() : _EVENT_HANDLE{PTHREAD_COND_INITIALIZER, PTHREAD_MUTEX_INITIALIZER} {}
 };
 
 // Polls cond (1 ms apart) until it holds or limit_ms passes; returns cond().
