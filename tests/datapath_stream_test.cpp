@@ -2,9 +2,9 @@
 // transfer sizing to the ring's room, the split packet, a receive purge, and
 // the handle's pollable descriptor: when it is readable, and that closing
 // releases it.
-#include <dirent.h>
-
 #include <atomic>
+#include <filesystem>
+#include <iterator>
 #include <new>
 #include <random>
 #include <string>
@@ -43,12 +43,8 @@ constexpr uint32_t kCapacity64 = 63488, kCapacity512 = 65280;
 constexpr int kSettleMs = 60;
 constexpr int kWakeMs = 2000;
 
-int OpenDescriptors() {
-  int count = 0;
-  DIR *dir = opendir("/proc/self/fd");
-  while (dirent *entry = readdir(dir)) count += entry->d_name[0] != '.';
-  closedir(dir);
-  return count;
+std::ptrdiff_t OpenDescriptors() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
 int Fd(KX_HANDLE handle) {
@@ -225,38 +221,32 @@ TEST_F(Stream, ReceivePurgeDropsHeldBackPayloadToo) {
   }
 }
 
-class EventFdTest : public OpenChipTest {
- protected:
-  void SetUp() override {
-    OpenChipTest::SetUp();
-    fd_ = Fd(handle_);
-    ASSERT_GE(fd_, 0);
-  }
-  int fd_ = -1;
-};
+using EventFdTest = OpenChipTest;
 
 TEST_F(EventFdTest, FollowsTheRingThroughPartialReadFullReadAndPurge) {
-  EXPECT_FALSE(Readable(fd_, kSettleMs)) << "idle status packets carry no bytes";
+  const int fd = Fd(handle_);
+  EXPECT_FALSE(Readable(fd, kSettleMs)) << "idle status packets carry no bytes";
   const std::vector<uint8_t> sent = Pattern(100);
   vexa_sim_queue_rx(chip_, 0, sent.data(), sent.size());
-  ASSERT_TRUE(Readable(fd_, kWakeMs));
+  ASSERT_TRUE(Readable(fd, kWakeMs));
   ASSERT_TRUE(Eventually([&] { return Queued(handle_) == 100; }));
 
   std::vector<uint8_t> got = ReadExactly(handle_, 40);
-  EXPECT_TRUE(Readable(fd_, 0)) << "60 bytes remain";
+  EXPECT_TRUE(Readable(fd, 0)) << "60 bytes remain";
   const std::vector<uint8_t> rest = ReadExactly(handle_, 60);
   got.insert(got.end(), rest.begin(), rest.end());
   EXPECT_EQ(got, sent);
-  EXPECT_FALSE(Readable(fd_, 0)) << "the read emptied the ring";
+  EXPECT_FALSE(Readable(fd, 0)) << "the read emptied the ring";
 
   ASSERT_TRUE(Deliver(chip_, 0, Pattern(30, 2)));
-  ASSERT_TRUE(Readable(fd_, kWakeMs));
+  ASSERT_TRUE(Readable(fd, kWakeMs));
   ASSERT_EQ(KX_Purge(handle_, KX_PURGE_RX), KX_OK);
-  EXPECT_FALSE(Readable(fd_, 0)) << "the purge emptied the ring";
-  EXPECT_FALSE(Readable(fd_, kSettleMs));
+  EXPECT_FALSE(Readable(fd, 0)) << "the purge emptied the ring";
+  EXPECT_FALSE(Readable(fd, kSettleMs));
 }
 
 TEST_F(EventFdTest, StatusChangesStayReadableUntilTheModemStatusIsRead) {
+  const int fd = Fd(handle_);
   const struct {
     uint8_t modem, line;
     bool wakes;
@@ -274,15 +264,15 @@ TEST_F(EventFdTest, StatusChangesStayReadableUntilTheModemStatusIsRead) {
     SCOPED_TRACE(step.what);
     ASSERT_EQ(vexa_sim_set_status(chip_, 0, step.modem, step.line), 0);
     if (!step.wakes) {
-      EXPECT_FALSE(Readable(fd_, kSettleMs));
+      EXPECT_FALSE(Readable(fd, kSettleMs));
       continue;
     }
-    ASSERT_TRUE(Readable(fd_, kWakeMs));
+    ASSERT_TRUE(Readable(fd, kWakeMs));
     std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
-    EXPECT_TRUE(Readable(fd_, 0)) << "level-triggered: stays readable until read";
+    EXPECT_TRUE(Readable(fd, 0)) << "level-triggered: stays readable until read";
     ASSERT_EQ(KX_GetModemStatus(handle_, &modem), KX_OK);
     EXPECT_EQ(modem, step.modem);
-    EXPECT_FALSE(Readable(fd_, 0));
+    EXPECT_FALSE(Readable(fd, 0));
   }
 
   // Both conditions: reading the status leaves the bytes to wake for.
@@ -290,15 +280,15 @@ TEST_F(EventFdTest, StatusChangesStayReadableUntilTheModemStatusIsRead) {
   ASSERT_TRUE(Deliver(chip_, 0, Pattern(10)));
   ASSERT_TRUE(Eventually([&] { return Queued(handle_) == 10; }));
   ASSERT_EQ(KX_GetModemStatus(handle_, &modem), KX_OK);
-  EXPECT_TRUE(Readable(fd_, 0));
+  EXPECT_TRUE(Readable(fd, 0));
   ReadExactly(handle_, 10);
-  EXPECT_FALSE(Readable(fd_, 0));
+  EXPECT_FALSE(Readable(fd, 0));
 }
 
 // A handle has one descriptor. Asked for only after bytes and a status
 // change arrived, it starts readable and stays so until both are taken.
 TEST_F(EventFdTest, OneDescriptorPerHandleStartingFromTheCurrentState) {
-  EXPECT_EQ(Fd(handle_), fd_);
+  EXPECT_EQ(Fd(handle_), Fd(handle_));
   int fd = -1;
   EXPECT_EQ(vexa_get_event_fd(nullptr, &fd), KX_ERR_PARAMETER);
   EXPECT_EQ(vexa_get_event_fd(handle_, nullptr), KX_ERR_PARAMETER);
