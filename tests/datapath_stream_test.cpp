@@ -1,7 +1,10 @@
-// Receive streaming through the simulated chip: integrity of a long stream,
-// transfer sizing to the ring's room, and the split packet.
+// The receive path through the simulated chip: integrity of a long stream,
+// transfer sizing to the ring's room, the split packet, a receive purge, and
+// the handle's pollable descriptor: when it is readable, and that closing
+// releases it.
 #include <atomic>
-#include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <new>
 #include <random>
 #include <string>
@@ -22,7 +25,8 @@ std::thread::id test_thread;
 }  // namespace
 
 void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
-  if (size == 65536 && starve_reader.load() && std::this_thread::get_id() != test_thread) return nullptr;
+  if (size == 65536 && starve_reader.load() && std::this_thread::get_id() != test_thread)
+    return nullptr;
   try {
     return ::operator new[](size);
   } catch (const std::bad_alloc &) {
@@ -34,16 +38,41 @@ namespace {
 
 constexpr uint32_t kCapacity64 = 63488, kCapacity512 = 65280;
 
-class Stream : public OpenChipTest {
- protected:
-  // Streams a few MiB while the application reads in random sizes, pausing
-  // now and then until the ring is full, so that the reader keeps running
-  // into a full ring, single-packet reads and held-back payload.
-  void StreamAndVerify(int packet, uint32_t capacity) {
-    Reopen(packet);
-    vexa_sim_log_bulk(0);
+// Long enough for the simulated chip to send several packets, so that a
+// descriptor that wrongly became readable would have done so.
+constexpr int kSettleMs = 60;
+constexpr int kWakeMs = 2000;
+
+std::ptrdiff_t OpenDescriptors() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
+
+int Fd(KX_HANDLE handle) {
+  int fd = -1;
+  EXPECT_EQ(vexa_get_event_fd(handle, &fd), KX_OK);
+  return fd;
+}
+
+using Stream = OpenChipTest;
+
+// A few MiB streamed while the application reads in random sizes, pausing
+// now and then until the ring is full, so that the reader keeps running into
+// a full ring, single-packet reads and held-back payload. Without a read
+// time-out every read waits for all it asked, however the bytes trickle in.
+// Only this thread takes bytes out, so the descriptor must be readable
+// exactly while bytes wait.
+TEST_F(Stream, NoByteLostOrReorderedAndTheDescriptorFollows) {
+  const struct {
+    int packet;
+    uint32_t capacity;
+  } rows[] = {{64, kCapacity64}, {512, kCapacity512}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(testing::Message() << row.packet << "-byte packets");
+    Reopen(row.packet);
+    const int fd = Fd(handle_);
+    ASSERT_EQ(KX_SetTimeouts(handle_, 0, 0), KX_OK);
     const size_t total = 3 << 20;
-    const std::vector<uint8_t> sent = Pattern(total, capacity);
+    const std::vector<uint8_t> sent = Pattern(total, row.capacity);
     std::thread feeder([&] {
       std::mt19937 random(7);
       for (size_t offset = 0; offset < total;) {
@@ -56,34 +85,35 @@ class Stream : public OpenChipTest {
         offset += n;
       }
     });
-    ASSERT_EQ(KX_SetTimeouts(handle_, 10000, 0), KX_OK);
     std::vector<uint8_t> received, buffer(70000);
     received.reserve(total);
     std::mt19937 random(11);
     int full_pauses = 0;
     for (size_t next_pause = 0; received.size() < total;) {
-      if (received.size() >= next_pause && total - received.size() > capacity + 70000) {
-        EXPECT_TRUE(Eventually([&] { return Queued(handle_) == capacity; }, 10000)) << "slow reader: a full ring";
+      if (received.size() >= next_pause && total - received.size() > row.capacity + 70000) {
+        EXPECT_TRUE(Eventually([&] { return Queued(handle_) == row.capacity; }, 10000))
+            << "slow reader: a full ring";
         ++full_pauses;
         next_pause += total / 6;
       }
+      ASSERT_TRUE(!Readable(fd, 0) || Queued(handle_) > 0) << "readable over an empty ring";
+      ASSERT_TRUE(Queued(handle_) == 0 || Readable(fd, 2000)) << "bytes wait unannounced";
       const uint32_t n = static_cast<uint32_t>(
           std::min<size_t>(total - received.size(), 1 + random() % (random() % 4 ? 3000 : 70000)));
       uint32_t got = 0;
-      ASSERT_EQ(KX_Read(handle_, buffer.data(), n, &got), KX_OK) << "at " << received.size();
+      // On its own thread, so that a read that never ends fails the test instead of hanging it.
+      ASSERT_EQ(Within(10000, [&] { return KX_Read(handle_, buffer.data(), n, &got); }), KX_OK)
+          << "at " << received.size();
       ASSERT_EQ(got, n);
       received.insert(received.end(), buffer.begin(), buffer.begin() + got);
     }
     feeder.join();
     EXPECT_GE(full_pauses, 3);
-    for (size_t i = 0; i < total; ++i) ASSERT_EQ(received[i], sent[i]) << "first difference at byte " << i;
+    for (size_t i = 0; i < total; ++i)
+      ASSERT_EQ(received[i], sent[i]) << "first difference at byte " << i;
     EXPECT_EQ(Queued(handle_), 0u);
   }
-};
-
-TEST_F(Stream, NoByteLostOrReorderedWith64BytePackets) { StreamAndVerify(64, kCapacity64); }
-
-TEST_F(Stream, NoByteLostOrReorderedWith512BytePackets) { StreamAndVerify(512, kCapacity512); }
+}
 
 // The bulk-in lengths the reader asks for, from the chip's log, once the ring
 // has settled at a given room: whole packets, never more than the transfer
@@ -94,8 +124,9 @@ TEST_F(Stream, TransferLengthFollowsTheRoomInWholePackets) {
     uint32_t capacity, room;
     int length;
   } rows[] = {
-      {64, kCapacity64, kCapacity64, 4096}, {64, kCapacity64, 3968, 4096}, {64, kCapacity64, 1000, 960},
-      {64, kCapacity64, 100, 64},           {64, kCapacity64, 30, 64},     {512, kCapacity512, 1000, 512},
+      {64, kCapacity64, kCapacity64, 4096}, {64, kCapacity64, 3968, 4096},
+      {64, kCapacity64, 1000, 960},         {64, kCapacity64, 100, 64},
+      {64, kCapacity64, 30, 64},            {512, kCapacity512, 1000, 512},
       {512, kCapacity512, 4079, 3584},      {512, kCapacity512, 200, 512},
   };
   int packet = 64;  // as the fixture opened it
@@ -112,39 +143,31 @@ TEST_F(Stream, TransferLengthFollowsTheRoomInWholePackets) {
   }
 }
 
+// A packet with more payload than the ring has room for: what fits is
+// stored, the rest is held back until there is room for all of it, and
+// nothing is read from the chip meanwhile.
 TEST_F(Stream, SplitPacketIsHeldBackAndStoredInOrder) {
-  const std::vector<uint8_t> first = Pattern(kCapacity64 - 10, 3);
-  ASSERT_TRUE(Deliver(chip_, 0, first));
+  // The ring filled to 10 bytes short, then one full packet (62 payload
+  // bytes), then 40 bytes more.
+  const std::vector<uint8_t> sent = Pattern(kCapacity64 - 10 + 62 + 40, 3);
+  ASSERT_TRUE(Deliver(chip_, 0, std::vector<uint8_t>(sent.begin(), sent.end() - 102)));
   ASSERT_TRUE(Eventually([&] { return Queued(handle_) == kCapacity64 - 10; }));
-
-  // One full packet (62 payload bytes) into 10 bytes of room, then more behind it.
-  std::vector<uint8_t> second = Pattern(62 + 40, 4);
   vexa_sim_log_clear();
-  ASSERT_TRUE(Deliver(chip_, 0, std::vector<uint8_t>(second.begin(), second.begin() + 62)));
+  ASSERT_TRUE(Deliver(chip_, 0, std::vector<uint8_t>(sent.end() - 102, sent.end() - 40)));
   ASSERT_TRUE(Eventually([&] { return Queued(handle_) == kCapacity64; }));
   EXPECT_EQ(BulkSizes(VEXA_SIM_LOG_BULK_IN), std::vector<int>{64}) << "one single-packet read";
-  vexa_sim_queue_rx(chip_, 0, second.data() + 62, 40);
-  std::this_thread::sleep_for(std::chrono::milliseconds(60));
-  EXPECT_EQ(BulkSizes(VEXA_SIM_LOG_BULK_IN).size(), 1u) << "no transfer while payload is held back";
+  ASSERT_EQ(vexa_sim_queue_rx(chip_, 0, sent.data() + sent.size() - 40, 40), 0);
 
-  // Making 51 bytes of room is not enough for the 52 held back...
-  std::vector<uint8_t> buffer(kCapacity64 + 200);
-  uint32_t got = 0;
-  ASSERT_EQ(KX_Read(handle_, buffer.data(), 51, &got), KX_OK);
+  // Making 51 bytes of room is not enough for the 52 held back; one more is.
+  std::vector<uint8_t> received = ReadExactly(handle_, 51);
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
   EXPECT_EQ(Queued(handle_), kCapacity64 - 51);
-  EXPECT_EQ(BulkSizes(VEXA_SIM_LOG_BULK_IN).size(), 1u);
-  // ...one more byte is; the ring is full again and the chip still holds 40.
-  ASSERT_EQ(KX_Read(handle_, buffer.data() + 51, 1, &got), KX_OK);
+  received.push_back(ReadExactly(handle_, 1).at(0));
   ASSERT_TRUE(Eventually([&] { return Queued(handle_) == kCapacity64; }));
   EXPECT_EQ(vexa_sim_rx_pending(chip_, 0), 40u);
-
-  std::vector<uint8_t> expected = first;
-  expected.insert(expected.end(), second.begin(), second.end());
-  ASSERT_EQ(KX_SetTimeouts(handle_, 5000, 0), KX_OK);
-  ASSERT_EQ(KX_Read(handle_, buffer.data() + 52, static_cast<uint32_t>(expected.size() - 52), &got), KX_OK);
-  buffer.resize(expected.size());
-  EXPECT_EQ(buffer, expected);
+  const std::vector<uint8_t> rest = ReadExactly(handle_, sent.size() - 52);
+  received.insert(received.end(), rest.begin(), rest.end());
+  EXPECT_EQ(received, sent);
 }
 
 // Without its transfer buffer the reader works one packet at a time from a
@@ -163,7 +186,8 @@ TEST_F(Stream, ReaderWithoutItsBufferReadsOnePacketPerTransfer) {
   ASSERT_EQ(vexa_sim_queue_rx(chip_, 0, sent.data(), sent.size()), 0);
   EXPECT_EQ(ReadExactly(handle_, sent.size()), sent);
   for (int size : BulkSizes(VEXA_SIM_LOG_BULK_IN)) ASSERT_EQ(size, 64);
-  EXPECT_EQ(as_device(handle_)->transfer_timeout.load(), 5016u) << "one packet per transfer times the latency";
+  EXPECT_EQ(as_device(handle_)->transfer_timeout.load(), 5016u)
+      << "one packet per transfer times the latency";
 }
 
 // A receive purge discards everything received before it, also the payload
@@ -185,20 +209,114 @@ TEST_F(Stream, ReceivePurgeDropsHeldBackPayloadToo) {
     ASSERT_EQ(vexa_sim_queue_rx(chip_, row.channel, old.data(), old.size()), 0);
     ASSERT_TRUE(Eventually([&] { return Queued(handle_) == row.capacity; }));
     // 30 bytes of room take 30 bytes of the next packet; the rest is held back.
-    uint8_t buffer[64];
-    uint32_t got = 0;
-    ASSERT_EQ(KX_Read(handle_, buffer, 30, &got), KX_OK);
+    ReadExactly(handle_, 30);
     ASSERT_TRUE(Eventually([&] { return Queued(handle_) == row.capacity; }));
 
     ASSERT_EQ(KX_Purge(handle_, KX_PURGE_RX), KX_OK);
     ASSERT_EQ(vexa_sim_queue_rx(chip_, row.channel, "0123456789", 10), 0);
-    ASSERT_EQ(KX_SetTimeouts(handle_, 1000, 0), KX_OK);
-    std::memset(buffer, 0, sizeof buffer);
-    EXPECT_EQ(KX_Read(handle_, buffer, 10, &got), KX_OK);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer), got), "0123456789");
+    const std::vector<uint8_t> got = ReadExactly(handle_, 10);
+    EXPECT_EQ(std::string(got.begin(), got.end()), "0123456789");
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
     EXPECT_EQ(Queued(handle_), 0u);
   }
+}
+
+using EventFdTest = OpenChipTest;
+
+TEST_F(EventFdTest, FollowsTheRingThroughPartialReadFullReadAndPurge) {
+  const int fd = Fd(handle_);
+  EXPECT_FALSE(Readable(fd, kSettleMs)) << "idle status packets carry no bytes";
+  const std::vector<uint8_t> sent = Pattern(100);
+  vexa_sim_queue_rx(chip_, 0, sent.data(), sent.size());
+  ASSERT_TRUE(Readable(fd, kWakeMs));
+  ASSERT_TRUE(Eventually([&] { return Queued(handle_) == 100; }));
+
+  std::vector<uint8_t> got = ReadExactly(handle_, 40);
+  EXPECT_TRUE(Readable(fd, 0)) << "60 bytes remain";
+  const std::vector<uint8_t> rest = ReadExactly(handle_, 60);
+  got.insert(got.end(), rest.begin(), rest.end());
+  EXPECT_EQ(got, sent);
+  EXPECT_FALSE(Readable(fd, 0)) << "the read emptied the ring";
+
+  ASSERT_TRUE(Deliver(chip_, 0, Pattern(30, 2)));
+  ASSERT_TRUE(Readable(fd, kWakeMs));
+  ASSERT_EQ(KX_Purge(handle_, KX_PURGE_RX), KX_OK);
+  EXPECT_FALSE(Readable(fd, 0)) << "the purge emptied the ring";
+  EXPECT_FALSE(Readable(fd, kSettleMs));
+}
+
+TEST_F(EventFdTest, StatusChangesStayReadableUntilTheModemStatusIsRead) {
+  const int fd = Fd(handle_);
+  const struct {
+    uint8_t modem, line;
+    bool wakes;
+    const char *what;
+  } steps[] = {
+      {0x30, 0x60, true, "CTS and DSR rise"},
+      {0x30, 0x62, true, "overrun reported"},
+      {0x30, 0x60, true, "overrun over"},
+      {0x30, 0x00, false, "transmitter bits alone"},
+      {0xB0, 0x00, true, "DCD rises"},
+  };
+  unsigned long modem = 0;
+  ASSERT_EQ(KX_GetModemStatus(handle_, &modem), KX_OK);
+  for (const auto &step : steps) {
+    SCOPED_TRACE(step.what);
+    ASSERT_EQ(vexa_sim_set_status(chip_, 0, step.modem, step.line), 0);
+    if (!step.wakes) {
+      EXPECT_FALSE(Readable(fd, kSettleMs));
+      continue;
+    }
+    ASSERT_TRUE(Readable(fd, kWakeMs));
+    std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
+    EXPECT_TRUE(Readable(fd, 0)) << "level-triggered: stays readable until read";
+    ASSERT_EQ(KX_GetModemStatus(handle_, &modem), KX_OK);
+    EXPECT_EQ(modem, step.modem);
+    EXPECT_FALSE(Readable(fd, 0));
+  }
+
+  // Both conditions: reading the status leaves the bytes to wake for.
+  ASSERT_EQ(vexa_sim_set_status(chip_, 0, 0x10, 0x00), 0);
+  ASSERT_TRUE(Deliver(chip_, 0, Pattern(10)));
+  ASSERT_TRUE(Eventually([&] { return Queued(handle_) == 10; }));
+  ASSERT_EQ(KX_GetModemStatus(handle_, &modem), KX_OK);
+  EXPECT_TRUE(Readable(fd, 0));
+  ReadExactly(handle_, 10);
+  EXPECT_FALSE(Readable(fd, 0));
+}
+
+// A handle has one descriptor. Asked for only after bytes and a status
+// change arrived, it starts readable and stays so until both are taken.
+TEST_F(EventFdTest, OneDescriptorPerHandleStartingFromTheCurrentState) {
+  EXPECT_EQ(Fd(handle_), Fd(handle_));
+  int fd = -1;
+  EXPECT_EQ(vexa_get_event_fd(nullptr, &fd), KX_ERR_PARAMETER);
+  EXPECT_EQ(vexa_get_event_fd(handle_, nullptr), KX_ERR_PARAMETER);
+
+  Reopen();
+  ASSERT_EQ(vexa_sim_set_status(chip_, 0, 0x90, 0x00), 0);
+  ASSERT_TRUE(Deliver(chip_, 0, Pattern(5)));
+  ASSERT_TRUE(Eventually([&] { return Queued(handle_) == 5; }));
+  fd = Fd(handle_);
+  EXPECT_TRUE(Readable(fd, 0));
+  ReadExactly(handle_, 5);
+  EXPECT_TRUE(Readable(fd, 0)) << "the status change is unread";
+  unsigned long modem = 0;
+  ASSERT_EQ(KX_GetModemStatus(handle_, &modem), KX_OK);
+  EXPECT_EQ(modem, 0x90u);
+  EXPECT_FALSE(Readable(fd, 0));
+}
+
+TEST_F(EventFdTest, CloseReleasesTheDescriptor) {
+  Close(handle_);
+  const int before = OpenDescriptors();
+  for (int i = 0; i < 200; ++i) {
+    KX_HANDLE handle = nullptr;
+    ASSERT_EQ(KX_Open(0, &handle), KX_OK);
+    EXPECT_GE(Fd(handle), 0);
+    ASSERT_EQ(KX_Close(handle), KX_OK);
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace

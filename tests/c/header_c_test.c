@@ -1,17 +1,14 @@
-/* The public header compiles as plain C and its records have the expected shape. */
+/* The public header compiles as plain C, with the older programming record
+ * in line with the current one. */
 #include "vexa.h"
 
 #include <stddef.h>
 #include <stdio.h>
 
 int main(void) {
-  KX_PROGRAM_DATA data = {0};
-  KX_PROGRAM_DATA_LEGACY legacy = {0};
   _EVENT_HANDLE event;
   uint32_t count = 0;
   (void)event;
-  data.marker_ones = 0xFFFFFFFFu;
-  legacy.vendor_id = 0x0403;
   /* On the 32-bit target the older form is exactly the current one without
    * its three leading words (elsewhere pointer alignment adds padding). */
   if (sizeof(void *) == 4 &&
@@ -24,5 +21,5 @@ int main(void) {
     fprintf(stderr, "flag check failed\n");
     return 1;
   }
-  return data.marker_zero == 0 && legacy.vendor_id == 0x0403 ? 0 : 1;
+  return 0;
 }

@@ -1,5 +1,7 @@
 #include "sim_fixture.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -119,6 +121,11 @@ uint32_t Queued(KX_HANDLE handle) {
   uint32_t queued = 0xFFFFFFFF;
   KX_GetQueueStatus(handle, &queued);
   return queued;
+}
+
+bool Readable(int fd, int timeout_ms) {
+  pollfd p = {fd, POLLIN, 0};
+  return poll(&p, 1, timeout_ms) == 1 && (p.revents & POLLIN);
 }
 
 std::vector<uint8_t> ReadExactly(KX_HANDLE handle, size_t n) {

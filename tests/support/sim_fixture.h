@@ -31,9 +31,8 @@ class SimTest : public ::testing::Test {
   // Opens by index / name, asserting success; the fixture closes what is still open.
   KX_HANDLE Open(int index);
   KX_HANDLE OpenBy(const char *name, uint32_t flags);
-  // Closes a handle opened through the fixture.
   void Close(KX_HANDLE handle);
-  // Closes every handle opened through the fixture that is still open.
+  // Every handle opened through the fixture that is still open.
   void CloseAll();
 
   static std::vector<vexa_sim_log_entry> Log();
@@ -67,20 +66,15 @@ class OpenChipTest : public SimTest {
 
 // An application's event object.
 struct EventObject : _EVENT_HANDLE {
-  EventObject() {
-    pthread_mutex_init(&mutex, nullptr);
-    pthread_cond_init(&cond, nullptr);
-  }
-  ~EventObject() {
-    pthread_cond_destroy(&cond);
-    pthread_mutex_destroy(&mutex);
-  }
+  EventObject() : _EVENT_HANDLE{PTHREAD_COND_INITIALIZER, PTHREAD_MUTEX_INITIALIZER} {}
 };
 
 // Polls cond (1 ms apart) until it holds or limit_ms passes; returns cond().
 bool Eventually(const std::function<bool()> &cond, int limit_ms = 5000);
 // Bytes in the handle's receive ring.
 uint32_t Queued(KX_HANDLE handle);
+// Whether a poll of fd finds it readable within timeout_ms.
+bool Readable(int fd, int timeout_ms);
 // A reproducible byte stream in which a lost, repeated or swapped byte shows.
 std::vector<uint8_t> Pattern(size_t n, uint32_t seed = 1);
 // KX_Read of n bytes with a 5 s time-out (a fault fails the test instead of

@@ -1,7 +1,5 @@
 // Event raising of the reader thread packet by packet, and a waiting read
-// served straight from the transfer, on a hand-made record. Payload order,
-// status stripping, ring wrap-around and transfer sizing are checked through
-// the simulated chip in datapath_stream_test.
+// served straight from the transfer, on a hand-made record.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -26,6 +24,11 @@ struct HandMadeDevice {
     device.rx_free = device.rx_capacity = 65536 - 2 * 1024;
   }
   uint32_t Queued() const { return device.rx_capacity - device.rx_free; }
+  uint32_t TakeEvents() {
+    uint32_t events = 0xFFFF;
+    EXPECT_EQ(KX_GetEventStatus(&device, &events), KX_OK);
+    return events;
+  }
 };
 
 // n bytes counting up from first (wrapping at 256).
@@ -36,29 +39,20 @@ std::vector<uint8_t> Counting(size_t n, uint8_t first = 0) {
 }
 
 // One bulk-in packet (of at most the record's packet size): modem status, line status, payload.
-struct Spec {
+struct Packet {
   uint8_t modem, line;
   std::vector<uint8_t> payload;
 };
 
 // Hands the reader one transfer made of these packets.
-void Feed(norvec_device &device, const std::vector<Spec> &packets) {
+void Feed(norvec_device &device, const std::vector<Packet> &packets) {
   std::vector<uint8_t> raw;
-  for (const Spec &p : packets) {
+  for (const Packet &p : packets) {
     raw.push_back(p.modem);
     raw.push_back(p.line);
     raw.insert(raw.end(), p.payload.begin(), p.payload.end());
   }
   ProcessBulkInData(&device, raw.data(), static_cast<int>(raw.size()));
-}
-
-std::vector<uint8_t> Drain(norvec_device &device) {
-  std::vector<uint8_t> out(device.rx_capacity - device.rx_free);
-  uint32_t got = 0;
-  if (!out.empty()) {
-    EXPECT_EQ(KX_Read(&device, out.data(), static_cast<uint32_t>(out.size()), &got), KX_OK);
-  }
-  return out;
 }
 
 // A read request left in the slot as a waiting KX_Read leaves it.
@@ -72,103 +66,81 @@ struct PendingRead {
   }
 };
 
+// An event is raised only from a clear status word, and the rules hold packet
+// by packet within a transfer. The rows run in order on one record: each
+// starts from the modem status the one before left.
 TEST(BulkInData, EventsRaiseOnlyFromAClearStatusWordPacketByPacket) {
+  constexpr uint32_t kBoth = KX_EVENT_RX_DATA | KX_EVENT_MODEM_CHANGED;
+  const struct {
+    const char *what;
+    uint32_t mask;
+    std::vector<std::vector<Packet>> transfers;
+    uint32_t events;
+    uint8_t modem;
+  } rows[] = {
+      {"data and a change in one packet, then a change", kBoth,
+       {{{0x10, 0, {1, 2, 3}}}, {{0x30, 0, {}}}}, KX_EVENT_RX_DATA, 0x30},
+      {"a change alone", kBoth, {{{0xB0, 0, {}}}}, KX_EVENT_MODEM_CHANGED, 0xB0},
+      {"low bits only", kBoth, {{{0xBF, 0, {}}}}, 0, 0xB0},
+      {"a change not in the mask", KX_EVENT_RX_DATA, {{{0x10, 0, {}}}}, 0, 0x10},
+      {"data not in the mask, a change in the second packet", KX_EVENT_MODEM_CHANGED,
+       {{{0x10, 0, Counting(62)}, {0x00, 0, Counting(62)}, {0x10, 0, Counting(5)}}},
+       KX_EVENT_MODEM_CHANGED, 0x10},
+      {"a change with the data, another further on", kBoth,
+       {{{0x80, 0, Counting(62)}, {0x90, 0, Counting(3)}}}, KX_EVENT_RX_DATA, 0x90},
+  };
   HandMadeDevice hand;
-  ASSERT_EQ(KX_SetEventNotification(&hand.device, KX_EVENT_RX_DATA | KX_EVENT_MODEM_CHANGED, nullptr), KX_OK);
-  Feed(hand.device, {{0x10, 0, {1, 2, 3}}});  // data and a modem change in one packet
-  EXPECT_EQ(hand.device.event_status.load(), KX_EVENT_RX_DATA) << "one packet raises one event";
-  Feed(hand.device, {{0x30, 0, {}}});  // modem change while data is pending
-  EXPECT_EQ(hand.device.event_status.load(), KX_EVENT_RX_DATA);
-  uint32_t events = 0;
-  ASSERT_EQ(KX_GetEventStatus(&hand.device, &events), KX_OK);
-  Feed(hand.device, {{0xB0, 0, {}}});
-  EXPECT_EQ(hand.device.event_status.load(), KX_EVENT_MODEM_CHANGED);
-  ASSERT_EQ(KX_GetEventStatus(&hand.device, &events), KX_OK);
-  Feed(hand.device, {{0xBF, 0, {}}});
-  EXPECT_EQ(hand.device.event_status.load(), 0u) << "same upper nibble, low bits set: no change";
-
-  // Within one transfer the rules hold packet by packet.
-  HandMadeDevice batch;
-  // Modem changes only: the first packet's change raises; the later changes
-  // of the same transfer find the word set and raise nothing more.
-  ASSERT_EQ(KX_SetEventNotification(&batch.device, KX_EVENT_MODEM_CHANGED, nullptr), KX_OK);
-  Feed(batch.device, {{0x10, 0, {}}});
-  ASSERT_EQ(KX_GetEventStatus(&batch.device, &events), KX_OK);
-  EXPECT_EQ(events, KX_EVENT_MODEM_CHANGED);
-  Feed(batch.device, {{0x10, 0, Counting(62)}, {0x00, 0, Counting(62)}, {0x10, 0, Counting(5)}});
-  ASSERT_EQ(KX_GetEventStatus(&batch.device, &events), KX_OK);
-  EXPECT_EQ(events, KX_EVENT_MODEM_CHANGED) << "the change in the second packet is seen";
-  EXPECT_EQ(batch.device.modem_status.load(), 0x10);
-
-  // Both events: a change in the first packet together with its data raises
-  // only the data event, and a change further on finds the word set.
-  ASSERT_EQ(KX_SetEventNotification(&batch.device, KX_EVENT_RX_DATA | KX_EVENT_MODEM_CHANGED, nullptr),
-            KX_OK);
-  Feed(batch.device, {{0x80, 0, Counting(62)}, {0x90, 0x62, Counting(3)}});
-  ASSERT_EQ(KX_GetEventStatus(&batch.device, &events), KX_OK);
-  EXPECT_EQ(events, KX_EVENT_RX_DATA);
-  EXPECT_EQ(batch.device.modem_status.load(), 0x90) << "the status of the transfer's last packet";
-  EXPECT_EQ(batch.device.line_status.load(), 0x62);
-}
-
-TEST(BulkInTransfer, AWaitingReadOnAnEmptyRingIsServedFromTheTransfer) {
-  HandMadeDevice hand;
-  hand.device.rx_read_pos = hand.device.rx_write_pos = 1000;
-  PendingRead read(hand.device, 100);
-  const auto a = Counting(62, 1), b = Counting(62, 63);
-  Feed(hand.device, {{0, 0, a}, {0, 0, b}});
-
-  std::vector<uint8_t> stream = a;
-  stream.insert(stream.end(), b.begin(), b.end());
-  EXPECT_EQ(read.returned, 100u);
-  EXPECT_EQ(read.buffer, std::vector<uint8_t>(stream.begin(), stream.begin() + 100));
-  EXPECT_TRUE(read.waiter.finished) << "completed in the pass that brought the bytes";
-  EXPECT_EQ(hand.device.read_pending, 0u);
-  // The rest waits in the ring, where the ring's write position was.
-  EXPECT_EQ(hand.Queued(), 24u);
-  EXPECT_EQ(hand.device.rx_read_pos, 1000u);
-  EXPECT_EQ(Drain(hand.device), std::vector<uint8_t>(stream.begin() + 100, stream.end()));
-}
-
-TEST(BulkInTransfer, BytesAlreadyQueuedGoFirstAndAPartialDeliveryKeepsWaiting) {
-  HandMadeDevice hand;
-  Feed(hand.device, {{0, 0, Counting(10, 50)}});
-  PendingRead read(hand.device, 200);
-  // Queued bytes are older: the new payload goes behind them in the ring.
-  Feed(hand.device, {{0, 0, Counting(20, 60)}});
-  EXPECT_EQ(read.returned, 0u);
-  EXPECT_EQ(hand.Queued(), 30u);
-
-  // The reader's pass hands the ring over; from then on bytes go straight in.
-  ProcessRead(&hand.device);
-  EXPECT_EQ(read.returned, 30u);
-  Feed(hand.device, {{0, 0, Counting(62, 80)}});
-  EXPECT_EQ(read.returned, 92u);
-  EXPECT_FALSE(read.waiter.finished);
-  EXPECT_EQ(hand.device.read_pending, 1u);
-  EXPECT_EQ(hand.Queued(), 0u);
-  EXPECT_EQ(std::vector<uint8_t>(read.buffer.begin(), read.buffer.begin() + 92), Counting(92, 50));
-  CancelReadRequest(&hand.device);
-}
-
-TEST(BulkInTransfer, DataHandedStraightToAReadLeavesNoDataEventPending) {
-  HandMadeDevice hand;
-  ASSERT_EQ(KX_SetEventNotification(&hand.device, KX_EVENT_RX_DATA, nullptr), KX_OK);
-  {
-    PendingRead read(hand.device, 62);
-    Feed(hand.device, {{0, 0, Counting(62)}});
-    EXPECT_TRUE(read.waiter.finished);
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_EQ(KX_SetEventNotification(&hand.device, row.mask, nullptr), KX_OK);
+    for (const auto &transfer : row.transfers) Feed(hand.device, transfer);
+    EXPECT_EQ(hand.TakeEvents(), row.events);
+    EXPECT_EQ(hand.device.modem_status.load(), row.modem) << "the status of the last packet";
   }
-  EXPECT_EQ(hand.device.event_status.load(), 0u) << "as a read that empties the ring clears it";
 
-  // Bytes left over in the ring keep the event.
-  {
-    PendingRead read(hand.device, 10);
-    Feed(hand.device, {{0, 0, Counting(62)}});
-    EXPECT_TRUE(read.waiter.finished);
+  // Switched off, the word keeps what it holds until it is read, and nothing
+  // new is raised.
+  Feed(hand.device, {{0x90, 0, Counting(3)}});
+  ASSERT_EQ(KX_SetEventNotification(&hand.device, 0, nullptr), KX_OK);
+  EXPECT_EQ(hand.TakeEvents(), KX_EVENT_RX_DATA);
+  Feed(hand.device, {{0x80, 0, Counting(3)}});
+  EXPECT_EQ(hand.TakeEvents(), 0u);
+}
+
+// A read waiting on an empty ring takes a transfer's payload straight from
+// the reader; bytes queued before it go first, and what the read does not
+// take waits in the ring (here across its end) with the data event pending.
+TEST(BulkInTransfer, AWaitingReadIsServedInOrderFromTheRingAndTheTransfer) {
+  const struct {
+    uint32_t queued, asked;
+    std::vector<Packet> transfer;
+    uint32_t returned;
+    bool finished;
+  } rows[] = {
+      {0, 100, {{0, 0, Counting(62)}, {0, 0, Counting(62, 62)}}, 100, true},
+      {0, 62, {{0, 0, Counting(62)}}, 62, true},
+      {0, 200, {{0, 0, Counting(62)}}, 62, false},
+      {10, 200, {{0, 0, Counting(20, 10)}}, 0, false},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(testing::Message() << row.queued << " queued, " << row.asked << " asked");
+    HandMadeDevice hand;
+    hand.device.rx_read_pos = hand.device.rx_write_pos = hand.device.rx_capacity - 20;
+    ASSERT_EQ(KX_SetEventNotification(&hand.device, KX_EVENT_RX_DATA, nullptr), KX_OK);
+    if (row.queued) Feed(hand.device, {{0, 0, Counting(row.queued)}});
+    PendingRead read(hand.device, row.asked);
+    Feed(hand.device, row.transfer);
+    EXPECT_EQ(read.returned, row.returned);
+    EXPECT_EQ(read.waiter.finished, row.finished) << "completed in the pass that brought the bytes";
+    if (!row.finished) CancelReadRequest(&hand.device);
+    const uint32_t left = hand.Queued();
+    EXPECT_EQ(hand.TakeEvents(), left ? KX_EVENT_RX_DATA : 0u) << "pending while bytes wait";
+    std::vector<uint8_t> stream(read.buffer.begin(), read.buffer.begin() + read.returned);
+    stream.resize(row.returned + left);
+    uint32_t got = 0;
+    ASSERT_EQ(KX_Read(&hand.device, stream.data() + row.returned, left, &got), KX_OK);
+    EXPECT_EQ(stream, Counting(stream.size()));
   }
-  EXPECT_EQ(hand.device.event_status.load(), KX_EVENT_RX_DATA);
-  EXPECT_EQ(hand.Queued(), 52u);
 }
 
 TEST(Deadline, CarriesNanosecondsIntoSeconds) {
@@ -180,7 +152,8 @@ TEST(Deadline, CarriesNanosecondsIntoSeconds) {
               {{7, 500000000L}, 500, 8, 0L},             {{7, 1000}, 3000, 10, 1000L}};
   for (const auto &row : rows) {
     const timespec deadline = DeadlineAfter(row.now, row.ms);
-    EXPECT_EQ(deadline.tv_sec, row.sec) << row.now.tv_sec << "." << row.now.tv_nsec << " + " << row.ms;
+    SCOPED_TRACE(testing::Message() << row.now.tv_sec << "." << row.now.tv_nsec << " + " << row.ms);
+    EXPECT_EQ(deadline.tv_sec, row.sec);
     EXPECT_EQ(deadline.tv_nsec, row.nsec);
   }
 }
