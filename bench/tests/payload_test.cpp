@@ -3,6 +3,8 @@
 // must catch exactly the faults they are there for.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "payload.h"
 
 namespace vexa_bench {
@@ -36,17 +38,15 @@ TEST(StripStatusBytes, KeepsPayloadOfFullShortAndStatusOnlyPackets) {
   const std::vector<uint8_t> transfer = {0x11, 0x60, 1, 2, 3, 4, 5, 6,    //
                                          0x11, 0x60, 7, 8, 9, 10, 11, 12,  //
                                          0x11, 0x60, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-  const struct {
-    int length;
-    size_t payload;
-  } rows[] = {{18, 12}, {21, 15}, {1, 0}, {0, 0}};
-  for (const auto &row : rows) {
+  // Transfer length and payload length: the payload is 1 to 12 and then
+  // zeros, and nothing beyond it is written.
+  for (const auto &[length, payload] : {std::pair<int, size_t>{18, 12}, {21, 15}, {1, 0}, {0, 0}}) {
     std::vector<uint8_t> out(32, 0xEE);
-    EXPECT_EQ(StripStatusBytes(transfer.data(), row.length, 8, out.data()), row.payload) << row.length;
+    EXPECT_EQ(StripStatusBytes(transfer.data(), length, 8, out.data()), payload) << length;
     std::vector<uint8_t> expected = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0, 0, 0};
-    expected.resize(row.payload);
-    expected.push_back(0xEE);
-    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + row.payload + 1), expected) << row.length;
+    expected.resize(payload);
+    expected.resize(out.size(), 0xEE);
+    EXPECT_EQ(out, expected) << length;
   }
 }
 
