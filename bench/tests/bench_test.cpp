@@ -110,6 +110,8 @@ TEST(Figures, RowsShowTheExtraValueAndTheTableHasOneRowPerFigure) {
             std::make_tuple("129 (7.5 µs)", "2.02×", "–"));
 
   const std::vector<Figure> figures = StandardFigures();
+  EXPECT_TRUE(std::none_of(figures.begin(), figures.end(),
+                           [](const Figure &f) { return f.measured.empty(); }));
   std::vector<Row> rows;
   for (const Figure &f : figures) rows.push_back(Evaluate(f, Results{}));
   const std::string table = MarkdownTable(rows);
@@ -187,6 +189,7 @@ TEST(QuickRun, FastFamiliesFeedEveryFigureTheyOwn) {
   const auto &eeprom = results.at("eeprom/r4/w64").values;
   EXPECT_EQ(eeprom.at("program_transfers"), 129);
   EXPECT_EQ(eeprom.at("read_transfers"), 64);
+  EXPECT_GT(results.at("tx/library").values.at("bytes_per_second"), 0);
 }
 
 }  // namespace

@@ -88,9 +88,8 @@ class Child {
   FILE *in_;
 };
 
-// A command line and what it does: its exit status, standard error and
-// output. As an expectation the two texts are pieces ("" matches anything, but
-// a failure must then print nothing on standard output).
+// A command line and what it does: exit status, standard error and output. As an
+// expectation, pieces ("" matches anything, but a failure must then print no output).
 struct Row {
   std::string line;
   int code;
