@@ -20,7 +20,6 @@ FAULT_BULK_WRITE = 8
 
 
 def eventually(condition, limit_s=2):
-    """Polls ``condition`` until it holds (True) or ``limit_s`` passed (False)."""
     deadline = time.monotonic() + limit_s
     while not condition():
         if time.monotonic() > deadline:

@@ -43,10 +43,9 @@ def test_opening_applies_settings_and_lines(sim):
     port.rtscts, port.xonxoff = False, True
     assert (sim.state().line_control, sim.state().flow_mode) == (0x1007, 0x0400)
     assert sim.state().divisor != state.divisor
-    with pytest.raises(ValueError):
-        port.bytesize = 5
-    with pytest.raises(ValueError):
-        port.dsrdtr = True  # a second flow mode beside XON/XOFF
+    for refused in (dict(bytesize=5), dict(dsrdtr=True)):  # dsrdtr: a second flow mode
+        with pytest.raises(ValueError):
+            port.apply_settings(refused)
     port.close()
     port.close()
     assert not port.is_open
@@ -54,8 +53,7 @@ def test_opening_applies_settings_and_lines(sim):
         port.read(1)
 
 
-# The channel's own read is tested for every kind of time-out; here, that
-# the port hands its time-out over.
+# The channel's read is tested for every kind of time-out; here, the port hands its own over.
 @pytest.mark.parametrize("timeout, min_s, max_s", [(0, 0, 0.1), (0.2, 0.18, 2)])
 def test_read_follows_the_timeout(port, sim, timeout, min_s, max_s):
     port.timeout = timeout
@@ -69,7 +67,6 @@ def test_read_follows_the_timeout(port, sim, timeout, min_s, max_s):
 def test_writes_are_finished_or_time_out_and_buffers_reset(port, sim):
     sim.lib.vexa_sim_set_write_limit(0, 1, 1)  # one byte per transfer
     assert port.write(bytearray(b"x" * 100)) == 100  # no write timeout: sends it all
-    port.flush()
     assert sim.take_tx(channel=1) == b"x" * 100
     port.write_timeout = 0
     with pytest.raises(serial.SerialTimeoutException):
