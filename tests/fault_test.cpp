@@ -213,8 +213,8 @@ TEST_F(FaultTest, UnplugWhileTheInTaskIsStoppedStillClosesAtOnce) {
 }
 
 // The modem-status and latency queries, the only requests of the open, are
-// not essential: the handle opens with those fields at their defaults, and works. Bulk reads failing
-// or stalled for a while lose nothing.
+// not essential: the handle opens with those fields at their defaults, and
+// works. Bulk reads failing or stalled for a while lose nothing.
 TEST_F(FaultTest, RequestsAndTransfersFailingForAWhile) {
   int chip = AddSingle("FA07", "Fault", 0x0400);
   vexa_sim_set_status(chip, 0, 0xF0, 0x00);
