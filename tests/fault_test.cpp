@@ -59,10 +59,10 @@ void ExpectDeadHandleStatuses(KX_HANDLE handle) {
   for (size_t k = 0; k < sizeof io_errors / sizeof *io_errors; ++k) EXPECT_EQ(io_errors[k], KX_ERR_IO) << "call " << k;
   // The modem status and device information answer from the record; the
   // EEPROM reads as zeros: an absent configuration, the record untouched.
+  // (Programming a chip that is gone: DeviceVanishingAtAnyStepOfProgramming.)
   unsigned long modem = 7;
   char serial[32] = "keep", description[80] = "keep", text[64] = "untouched";
   KX_PROGRAM_DATA data = ProgramRecord(text, text, text, text);
-  KX_PROGRAM_DATA program = ProgramRecord("M", "D", "S0001");
   data.vendor_id = 0x1111;
   uint8_t area[256];
   const std::pair<KX_STATUS, KX_STATUS> others[] = {
@@ -70,8 +70,6 @@ void ExpectDeadHandleStatuses(KX_HANDLE handle) {
       {KX_GetModemStatus(handle, &modem), KX_OK},
       {KX_GetDeviceInfo(handle, nullptr, nullptr, serial, description, nullptr), KX_OK},
       {KX_EE_Read(handle, &data), KX_ERR_EE_ABSENT},
-      {KX_EE_Program(handle, &program), KX_ERR_EE_WRITE},
-      {KX_EE_UAWrite(handle, buffer.data(), 1), KX_ERR_EE_WRITE},
       {KX_EE_UASize(handle, &size), KX_OK},
       {KX_EE_UARead(handle, area, sizeof area, &returned), KX_OK},
       {KX_Write(handle, buffer.data(), 1, &written), KX_ERR_WRITE}};
@@ -214,9 +212,9 @@ TEST_F(FaultTest, UnplugWhileTheInTaskIsStoppedStillClosesAtOnce) {
   EXPECT_EQ(State(chip, 1).claimed, 0);
 }
 
-// The modem-status and latency queries at open are not essential: the handle
-// opens with those fields at their defaults, and works. Bulk reads failing
-// or stalled for a while lose nothing.
+// The modem-status and latency queries, the only requests of the open, are
+// not essential: the handle opens with those fields at their defaults, and
+// works. Bulk reads failing or stalled for a while lose nothing.
 TEST_F(FaultTest, RequestsAndTransfersFailingForAWhile) {
   int chip = AddSingle("FA07", "Fault", 0x0400);
   vexa_sim_set_status(chip, 0, 0xF0, 0x00);
@@ -238,10 +236,6 @@ TEST_F(FaultTest, RequestsAndTransfersFailingForAWhile) {
   for (const auto &entry : Log())
     failed += entry.kind == VEXA_SIM_LOG_BULK_IN && entry.result == -EIO;
   EXPECT_EQ(failed, 6u);
-  // The status bytes of the packets brought the real modem lines meanwhile.
-  unsigned long modem = 0;
-  EXPECT_EQ(KX_GetModemStatus(handle, &modem), KX_OK);
-  EXPECT_EQ(modem, 0xF0u);
   // A stalled endpoint reads as zero bytes; the stream resumes after it.
   ASSERT_EQ(vexa_sim_set_stalled(chip, 0, 1), 0);
   ASSERT_EQ(vexa_sim_queue_rx(chip, 0, Pattern(100).data(), 100), 0);
@@ -249,16 +243,6 @@ TEST_F(FaultTest, RequestsAndTransfersFailingForAWhile) {
   EXPECT_EQ(Queued(handle), 0u);
   ASSERT_EQ(vexa_sim_set_stalled(chip, 0, 0), 0);
   EXPECT_EQ(ReadExactly(handle, 100), Pattern(100));
-  Close(handle);
-
-  // Every control request failing: the open still succeeds, the calls fail
-  // and recover once the device answers again.
-  Inject(Fault(VEXA_SIM_FAULT_CONTROL, -EIO, chip));
-  handle = Open(0);
-  EXPECT_EQ(KX_SetBaudRate(handle, 115200), KX_ERR_BAUD_RATE);
-  EXPECT_EQ(KX_Purge(handle, KX_PURGE_RX), KX_ERR_IO);
-  vexa_sim_clear_faults();
-  EXPECT_EQ(KX_SetBaudRate(handle, 115200), KX_OK);
   Close(handle);
   EXPECT_EQ(State(chip, 0).claimed, 0);
 }
