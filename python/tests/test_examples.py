@@ -36,9 +36,9 @@ def test_example_exit_status_and_output(chips, example, args, code, expected):
 def test_aio_bridge_carries_both_directions(sim):
     # In this process, on the simulated chip (the launcher's ptys have tests of their own).
     sim.add("dual,serial=VX2001")
-    spec = importlib.util.spec_from_file_location("bridge", os.path.join(EXAMPLES, "aio_bridge.py"))
-    example = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(example)
+    located = importlib.util.spec_from_file_location("bridge", os.path.join(EXAMPLES, "aio_bridge.py"))
+    example = importlib.util.module_from_spec(located)
+    located.loader.exec_module(example)
     bridge = example.bridge("VX2001 A", "VX2001 B", seconds=2)
     running = threading.Thread(target=asyncio.run, args=(bridge,))
     running.start()
