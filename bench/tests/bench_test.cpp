@@ -100,25 +100,6 @@ TEST(Figures, GoalsAreMetOnlyByMeasuredFiguresOnTheRightSide) {
   }
 }
 
-TEST(Figures, RowsShowTheExtraValueAndTheTableHasOneRowPerFigure) {
-  const Figure figure{"EEPROM", {"e", "transfers"}, {"e", "words"}, Unit::Count, Goal::None, 0, "",
-                      {"e", "seconds"}, Unit::Seconds};
-  Results results;
-  results["e"].values = {{"transfers", 129}, {"words", 64}, {"seconds", 0.0000075}};
-  const Row row = Evaluate(figure, results);
-  EXPECT_EQ(std::make_tuple(row.measured, row.ratio, row.met),
-            std::make_tuple("129 (7.5 µs)", "2.02×", "–"));
-
-  const std::vector<Figure> figures = StandardFigures();
-  EXPECT_TRUE(std::none_of(figures.begin(), figures.end(),
-                           [](const Figure &f) { return f.measured.empty(); }));
-  std::vector<Row> rows;
-  for (const Figure &f : figures) rows.push_back(Evaluate(f, Results{}));
-  const std::string table = MarkdownTable(rows);
-  EXPECT_EQ(static_cast<size_t>(std::count(table.begin(), table.end(), '\n')), figures.size() + 2);
-  EXPECT_EQ(table.rfind("| figure | measured | baseline | ratio | goal | met |", 0), 0u);
-}
-
 TEST(Pattern, MatchesItsOwnStreamAndCatchesDroppedRepeatedAndReorderedBytes) {
   const Pattern pattern;
   std::vector<uint8_t> stream = pattern.Make(0, 8192);
