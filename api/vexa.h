@@ -644,8 +644,10 @@ KX_API KX_STATUS KX_EE_UARead(KX_HANDLE handle, uint8_t *buffer, uint32_t length
  * framing, break) has not yet been read with KX_GetModemStatus. It is
  * level-triggered like a tty: a KX_Read or KX_Purge(KX_PURGE_RX) that
  * empties the ring makes it unreadable again, and it stays readable while
- * bytes remain after a partial read. Created on the first call; later calls
- * return the same descriptor. A ring that already holds bytes gives a
+ * bytes remain after a partial read. A KX_Read makes it unreadable as it
+ * returns, not before: while a read waits on another thread, the descriptor
+ * can stay readable over bytes that read has already taken. Created on the
+ * first call; later calls return the same descriptor. A ring that already holds bytes gives a
  * readable descriptor at once. It coexists with KX_SetEventNotification.
  * @return KX_OK;
  *         KX_ERR_PARAMETER if handle or fd is null;
@@ -655,8 +657,10 @@ KX_API KX_STATUS KX_EE_UARead(KX_HANDLE handle, uint8_t *buffer, uint32_t length
  * close it: the handle owns it and KX_Close closes it, after which the number
  * may be reused by the process (remove it from an epoll set first). Bytes
  * that a blocked KX_Read takes straight from the device never reach the ring
- * and so do not make it readable. Once it exists, each time the ring goes
- * from empty to holding bytes or back costs one eventfd system call.
+ * and so do not make it readable. Once it exists, it costs one eventfd
+ * system call each time the ring goes from empty to holding bytes and each
+ * time a KX_Read, purge or status read returns with nothing left to announce;
+ * a read that empties the ring and then waits for more costs none.
  */
 KX_API KX_STATUS vexa_get_event_fd(KX_HANDLE handle, int *fd);
 

@@ -17,6 +17,17 @@ bool Wanted(const EventFd *events, const norvec_device *device) {
   return events->ring_filled.load() || device->status_unread.load();
 }
 
+// What the descriptor should be, given what it is. While a KX_Read is in
+// progress a readable descriptor is left readable: the read may empty the
+// ring and then wait for more, and the next transfer usually leaves bytes in
+// the ring again, so clearing it in between would cost two system calls per
+// transfer for a state no caller can act on (a second read is refused). The
+// read brings it in line once it has returned (KX_Read syncs after clearing
+// read_in_progress). Making it readable is never put off.
+bool Target(const EventFd *events, const norvec_device *device, bool readable) {
+  return Wanted(events, device) || (readable && device->read_in_progress.load());
+}
+
 }  // namespace
 
 // Most calls find the descriptor already right and return without the lock.
@@ -30,13 +41,14 @@ bool Wanted(const EventFd *events, const norvec_device *device) {
 // returning then would leave the descriptor readable over an empty ring.
 void EventFdUpdate(EventFd *events, norvec_device *device) {
   const int seen = events->state.load();
-  if (!(seen & EventFd::kBusy) && Wanted(events, device) == ((seen & EventFd::kReadable) != 0))
-    return;
+  const bool seen_readable = (seen & EventFd::kReadable) != 0;
+  if (!(seen & EventFd::kBusy) && Target(events, device, seen_readable) == seen_readable) return;
   MutexGuard hold(events->lock);
   events->state.fetch_or(EventFd::kBusy);
   for (;;) {
-    const bool want = Wanted(events, device);
-    if (want == ((events->state.load() & EventFd::kReadable) != 0)) break;
+    const bool readable = (events->state.load() & EventFd::kReadable) != 0;
+    const bool want = Target(events, device, readable);
+    if (want == readable) break;
     uint64_t count = 1;
     // Neither call can fail: the counter only moves between 0 and 1, and
     // the descriptor stays open until the handle closes.

@@ -1,6 +1,7 @@
 // Internal: the pollable descriptor of a handle (vexa_get_event_fd). An
 // eventfd whose counter is non-zero exactly while the ring holds bytes or a
-// status change is unread.
+// status change is unread, except that a KX_Read in progress only clears it
+// as it returns.
 //
 // The ring hooks run under rx_lock and only note the ring's state; the
 // eventfd itself is brought in line by EventFdSync once rx_lock is released,

@@ -85,7 +85,6 @@ void ProcessRead(norvec_device *device) {
     if (device->read_done == device->read_length) completed = DetachRequestLocked(device);
   }
   device->rx_lock.Unlock();
-  EventFdSync(device);  // before the caller returns from KX_Read
   MarkFinished(completed);
 }
 
@@ -128,9 +127,13 @@ KX_STATUS KX_Read(KX_HANDLE handle, void *buffer, uint32_t n, uint32_t *returned
   if (n == 0) return KX_OK;
   // The request slot holds one caller; a second concurrent read would steal
   // it and leave the first waiting for ever, so it is turned away.
-  if (device->read_in_progress.exchange(true, std::memory_order_acquire)) return KX_ERR_OTHER;
+  if (device->read_in_progress.exchange(true)) return KX_ERR_OTHER;
   const KX_STATUS status = ReadAlone(device, static_cast<uint8_t *>(buffer), n, returned);
-  device->read_in_progress.store(false, std::memory_order_release);
+  // Sequentially consistent, as the descriptor's update reads it: either a
+  // purge or status read racing this one sees the flag cleared and corrects
+  // the descriptor itself, or the sync below sees what that call changed.
+  device->read_in_progress.store(false);
+  EventFdSync(device);  // what was put off while the read was in progress
   return status;
 }
 
@@ -141,7 +144,6 @@ KX_STATUS ReadAlone(norvec_device *device, uint8_t *destination, uint32_t n, uin
   if (RingQueuedLocked(device) >= n) {
     RingTakeLocked(device, destination, n);
     device->rx_lock.Unlock();
-    EventFdSync(device);
     *returned = n;
     return KX_OK;
   }
