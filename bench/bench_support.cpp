@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <string>
 
 namespace vexa_bench {
 
@@ -117,6 +119,16 @@ long ThreadSleeps() {
   rusage usage;
   getrusage(RUSAGE_THREAD, &usage);
   return usage.ru_nvcsw;
+}
+
+long ProcessReadWriteCalls() {
+  std::ifstream io("/proc/self/io");
+  long total = 0;
+  int found = 0;
+  std::string key;
+  for (long value; io >> key >> value;)
+    if (key == "syscr:" || key == "syscw:") total += value, ++found;
+  return found == 2 ? total : -1;
 }
 
 double ThreadCpuSeconds() {

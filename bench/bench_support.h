@@ -62,6 +62,9 @@ double ThreadCpuSeconds();
 long ProcessSleeps();
 // The same for the calling thread alone.
 long ThreadSleeps();
+// read- and write-type system calls the whole process has made (from
+// /proc/self/io), or -1 where the kernel does not count them.
+long ProcessReadWriteCalls();
 void SleepFor(double seconds);
 
 }  // namespace vexa_bench

@@ -31,6 +31,13 @@ void ReportSleeps(benchmark::State &state, long sleeps, size_t total, long appli
     state.counters["app_sleeps_per_MiB"] = mib > 0 ? static_cast<double>(application_sleeps) / mib : 0;
 }
 
+// read and write system calls per MiB: an event descriptor's upkeep is
+// eventfd reads and writes, counted here beside the same run without one.
+void ReportCalls(benchmark::State &state, long calls, size_t total) {
+  const double mib = static_cast<double>(state.iterations()) * static_cast<double>(total) / (1u << 20);
+  if (calls >= 0 && mib > 0) state.counters["rw_calls_per_MiB"] = static_cast<double>(calls) / mib;
+}
+
 // CPU time of the whole process (the reader thread included) per MiB.
 void ReportCpu(benchmark::State &state, double cpu_seconds, size_t total) {
   const double mib = static_cast<double>(state.iterations()) * static_cast<double>(total) / (1u << 20);
@@ -59,7 +66,7 @@ void LibraryReceive(benchmark::State &state, int packet, uint32_t request, bool 
   const size_t total = StreamBytes();
   const std::vector<uint8_t> stream = Pattern().Make(0, total);
   std::vector<uint8_t> buffer(request);
-  long sleeps = 0, application_sleeps = 0;
+  long sleeps = 0, application_sleeps = 0, calls = 0;
   double cpu = 0;
   for (auto _ : state) {
     state.PauseTiming();
@@ -68,6 +75,7 @@ void LibraryReceive(benchmark::State &state, int packet, uint32_t request, bool 
     state.ResumeTiming();
     const long sleeps0 = ProcessSleeps(), application_sleeps0 = ThreadSleeps();
     const double cpu0 = ProcessCpuSeconds();
+    const long calls0 = ProcessReadWriteCalls();
     KX_RestartInTask(handle);
     size_t received = 0;
     while (received < total) {
@@ -80,6 +88,7 @@ void LibraryReceive(benchmark::State &state, int packet, uint32_t request, bool 
     sleeps += ProcessSleeps() - sleeps0;
     application_sleeps += ThreadSleeps() - application_sleeps0;
     cpu += ProcessCpuSeconds() - cpu0;
+    calls = calls < 0 || calls0 < 0 ? -1 : calls + ProcessReadWriteCalls() - calls0;
     if (received != total) {
       state.SkipWithError("KX_Read timed out before the whole stream arrived");
       break;
@@ -89,6 +98,7 @@ void LibraryReceive(benchmark::State &state, int packet, uint32_t request, bool 
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * total));
   ReportSleeps(state, sleeps, total, application_sleeps);
   ReportCpu(state, cpu, total);
+  ReportCalls(state, calls, total);
 }
 
 void BaselineReceive(benchmark::State &state, int packet) {

@@ -68,7 +68,8 @@ std::string FormatValue(double value, Unit unit) {
   switch (unit) {
     case Unit::BytesPerSecond: return Printf("%.2f MB/s", value / 1e6);
     case Unit::Fraction: return Printf("%.2f %%", value * 100);
-    case Unit::Count: return Printf("%.0f", value);
+    // Counts per MiB can be fractions; below ten the fraction is what differs.
+    case Unit::Count: return Printf(std::fabs(value) < 10 && value != std::floor(value) ? "%.2f" : "%.0f", value);
     case Unit::Seconds:
       if (std::fabs(value) >= 1) return Printf("%.3f s", value);
       if (std::fabs(value) >= 1e-3) return Printf("%.2f ms", value * 1e3);
@@ -174,6 +175,8 @@ std::vector<Figure> StandardFigures() {
       figures.push_back(Plain(title + ", event descriptor asked for: CPU per MiB", {with_fd, "cpu_s_per_MiB"},
                               {library, "cpu_s_per_MiB"}, Unit::Seconds, Goal::RatioAtMost, 1.03,
                               "≤ 1.03× without"));
+      figures.push_back(Plain(title + ", event descriptor asked for: read/write calls per MiB",
+                              {with_fd, "rw_calls_per_MiB"}, {library, "rw_calls_per_MiB"}, Unit::Count));
     }
   }
   figures.push_back(Throughput("transmit, 1 MiB KX_Write", "tx/library", "tx/baseline", 0.95, "≥ 0.95×"));
