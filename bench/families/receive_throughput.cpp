@@ -19,13 +19,18 @@ constexpr int kTransfer = 4096;
 
 size_t StreamBytes() { return ByMode<size_t>(4u << 20, 16u << 20); }
 
+// What all iterations of a run received, in MiB.
+double MiBReceived(const benchmark::State &state, size_t total) {
+  return static_cast<double>(state.iterations()) * static_cast<double>(total) / (1u << 20);
+}
+
 // How often a thread of the process went to sleep per MiB received: every
 // sleep is a wake-up later, and those, not the copying, bound a reader that
 // waits for its data. The application's own share (sleeps in KX_Read,
 // waiting for bytes) tells them from the reader thread's (waiting for room
 // or for the chip).
 void ReportSleeps(benchmark::State &state, long sleeps, size_t total, long application_sleeps = -1) {
-  const double mib = static_cast<double>(state.iterations()) * static_cast<double>(total) / (1u << 20);
+  const double mib = MiBReceived(state, total);
   state.counters["sleeps_per_MiB"] = mib > 0 ? static_cast<double>(sleeps) / mib : 0;
   if (application_sleeps >= 0)
     state.counters["app_sleeps_per_MiB"] = mib > 0 ? static_cast<double>(application_sleeps) / mib : 0;
@@ -34,13 +39,13 @@ void ReportSleeps(benchmark::State &state, long sleeps, size_t total, long appli
 // read and write system calls per MiB: an event descriptor's upkeep is
 // eventfd reads and writes, counted here beside the same run without one.
 void ReportCalls(benchmark::State &state, long calls, size_t total) {
-  const double mib = static_cast<double>(state.iterations()) * static_cast<double>(total) / (1u << 20);
+  const double mib = MiBReceived(state, total);
   if (calls >= 0 && mib > 0) state.counters["rw_calls_per_MiB"] = static_cast<double>(calls) / mib;
 }
 
 // CPU time of the whole process (the reader thread included) per MiB.
 void ReportCpu(benchmark::State &state, double cpu_seconds, size_t total) {
-  const double mib = static_cast<double>(state.iterations()) * static_cast<double>(total) / (1u << 20);
+  const double mib = MiBReceived(state, total);
   state.counters["cpu_s_per_MiB"] = mib > 0 ? cpu_seconds / mib : 0;
 }
 
